@@ -1,0 +1,49 @@
+#include "platform/automation/object_factory.h"
+
+namespace dovel::platform::automation {
+
+std::int32_t ClassTable::CreateObject(std::string_view prog_id, ObjectRef& object) {
+  Creator creator;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = creators_.find(prog_id);
+    if (found == creators_.end()) return kErrCannotCreateObject;
+    creator = found->second;
+  }
+  // The creator runs unlocked: a component may create others while it starts.
+  ObjectRef made;
+  try {
+    made = creator();
+  } catch (...) {
+    return kErrCannotCreateObject;
+  }
+  if (made == nullptr) return kErrCannotCreateObject;
+  object = std::move(made);
+  return 0;
+}
+
+void ClassTable::Register(std::string prog_id, Creator creator) {
+  std::lock_guard lock(mutex_);
+  creators_.insert_or_assign(std::move(prog_id), std::move(creator));
+}
+
+void ClassTable::Unregister(std::string_view prog_id) {
+  std::lock_guard lock(mutex_);
+  if (const auto found = creators_.find(prog_id); found != creators_.end()) creators_.erase(found);
+}
+
+ClassTable& ProcessClassTable() {
+  static ClassTable table;
+  return table;
+}
+
+}  // namespace dovel::platform::automation
+
+namespace dovel::platform {
+
+template <>
+automation::ObjectFactory& SystemDefault<automation::ObjectFactory>() {
+  return automation::ProcessClassTable();
+}
+
+}  // namespace dovel::platform

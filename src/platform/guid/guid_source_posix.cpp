@@ -1,0 +1,46 @@
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/core/system_error.h"
+#include "platform/guid/guid_source.h"
+
+namespace dovel::platform {
+namespace {
+
+// Version 4 (random) identifiers from the kernel's random source.
+class PosixGuidSource final : public GuidSource {
+ public:
+  std::int32_t CreateGuid(Guid& guid) override {
+    unsigned char bytes[16];
+    std::size_t filled = 0;
+    while (filled < sizeof bytes) {
+      const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return win32_error::kInvalidFunction;
+      }
+      filled += static_cast<std::size_t>(got);
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    Guid made;
+    std::memcpy(&made.data1, bytes, 4);
+    std::memcpy(&made.data2, bytes + 4, 2);
+    std::memcpy(&made.data3, bytes + 6, 2);
+    std::memcpy(made.data4.data(), bytes + 8, 8);
+    guid = made;
+    return 0;
+  }
+};
+
+}  // namespace
+
+template <>
+GuidSource& SystemDefault<GuidSource>() {
+  static PosixGuidSource source;
+  return source;
+}
+
+}  // namespace dovel::platform

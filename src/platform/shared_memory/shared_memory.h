@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/core/current.h"
+
+namespace dovel::platform {
+
+// Opaque handle of an open named block; 0 means "no handle".
+using BlockHandle = std::uintptr_t;
+
+inline constexpr std::uint32_t kBlockSize = 1024;
+
+struct OpenResult {
+  BlockHandle handle = 0;  // non-zero on success
+  std::int32_t status = 0; // the thread's last error right after the call
+};
+
+struct MapResult {
+  std::byte* view = nullptr;  // non-null on success
+  std::int32_t status = 0;    // 0, or the system error code of the failure
+};
+
+// Named shared-memory blocks that any process of the same user can open by
+// name. Every operation mirrors one Windows call, so the Win32 build is a
+// one-line forward per method; status values are Windows system error codes.
+//
+// Lifetime: a block exists while at least one handle to it is open in any
+// process. Closing the last handle destroys it; creating the name again then
+// yields a new zero-filled block. A mapped view keeps its block alive even
+// after its handle is closed; cleanup happens in whichever of Unmap and Close
+// runs last.
+//
+// Names: up to 200 8-bit characters, matched exactly; '/' and '\' and NUL are
+// refused with 123 (kInvalidName) before anything is touched.
+//
+// Threads: every method may be called from any thread.
+class SharedMemory {
+ public:
+  virtual ~SharedMemory() = default;
+
+  // CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size, name).
+  // New block: handle, status 0, all `size` bytes zero. Existing block:
+  // handle to it, status 183, content and size untouched. Failure: handle 0
+  // and the error code (5 for a name held by another user, 123 for a bad
+  // name, 4 when out of descriptors, 1450 when shared memory is full).
+  // Atomic: of two processes racing on a new name exactly one sees status 0.
+  virtual OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) = 0;
+
+  // OpenFileMappingA(FILE_MAP_WRITE, FALSE, name). Never creates. Handle and
+  // status 0, or handle 0 and 2 when no block bears the name.
+  virtual OpenResult Open(std::string_view name) = 0;
+
+  // MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, 0): a read/write view of the
+  // whole block. 6 for a handle that is not open.
+  virtual MapResult Map(BlockHandle handle) = 0;
+
+  // UnmapViewOfFile(view). Unknown or null views are ignored.
+  virtual void Unmap(std::byte* view) = 0;
+
+  // CloseHandle(handle). Unknown or zero handles are ignored.
+  virtual void Close(BlockHandle handle) = 0;
+};
+
+inline SharedMemory& CurrentSharedMemory() { return Current<SharedMemory>::Get(); }
+
+// Removes this user's blocks whose holders all ended without closing them
+// (a crashed client, a killed server). Returns how many were removed. Blocks
+// that any live process still holds are never touched.
+int SweepStaleBlocks();
+
+}  // namespace dovel::platform

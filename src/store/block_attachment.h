@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/shared_memory/shared_memory.h"
+
+namespace dovel::store {
+
+// One object's hold on a named block: its handle and its view, kept for the
+// object's whole life and released exactly once.
+class BlockAttachment {
+ public:
+  enum class Mode { kCreateOrOpen, kOpenExisting };
+
+  BlockAttachment() = default;
+  ~BlockAttachment() { Release(); }
+  BlockAttachment(const BlockAttachment&) = delete;
+  BlockAttachment& operator=(const BlockAttachment&) = delete;
+
+  // Attaches to the block named `name` (an identifier string) and returns the
+  // status of the create or open: 0, or 183 when create found it existing.
+  // A failure raises the system error code; when the mapping fails the
+  // handle is closed before the raise, so nothing stays held. An attached
+  // instance lets go of its earlier block first.
+  std::int32_t Attach(std::u16string_view name, Mode mode);
+
+  // The view, or a raise of 13 when not attached.
+  std::byte* View() const;
+
+  bool IsAttached() const { return m_hMap != 0 && m_pView != nullptr; }
+
+  // Unmaps, then closes; safe to call any number of times.
+  void Release() noexcept;
+
+ private:
+  platform::BlockHandle m_hMap = 0;
+  std::byte* m_pView = nullptr;
+  // The implementation that handed out the handle takes it back.
+  platform::SharedMemory* memory_ = nullptr;
+};
+
+}  // namespace dovel::store

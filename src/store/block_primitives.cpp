@@ -1,0 +1,73 @@
+#include "store/block_primitives.h"
+
+#include <cstring>
+
+#include "config/error_styles.h"
+#include "config/mod_error_list.h"
+
+namespace dovel::store {
+namespace {
+
+using config::Raise;
+
+// Raises unless [offset, offset + count) lies inside the block.
+void CheckRange(const std::byte* view, std::uint32_t offset, std::int32_t count) {
+  if (view == nullptr) Raise(config::kErrNotAttached);
+  if (count < 0) Raise(config::kErrInvalidProcedureCall);
+  if (offset > kBlockBytes || static_cast<std::uint32_t>(count) > kBlockBytes - offset) {
+    Raise(config::kErrSubscriptOutOfRange);
+  }
+}
+
+}  // namespace
+
+void PutViewString(std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count) {
+  CheckRange(view, offset, byte_count);
+  if (static_cast<std::size_t>(byte_count) > value.size() * 2) Raise(config::kErrInvalidProcedureCall);
+  // Little-endian code units, whatever the host's byte order.
+  std::byte staging[kBlockBytes];
+  for (std::int32_t i = 0; i < byte_count; ++i) {
+    const char16_t unit = value[static_cast<std::size_t>(i / 2)];
+    staging[i] = static_cast<std::byte>(i % 2 == 0 ? unit & 0xFF : unit >> 8);
+  }
+  std::memcpy(view + offset, staging, static_cast<std::size_t>(byte_count));
+}
+
+std::u16string GetViewString(const std::byte* view, std::uint32_t offset, std::int32_t byte_count) {
+  CheckRange(view, offset, byte_count);
+  std::byte staging[kBlockBytes];
+  std::memcpy(staging, view + offset, static_cast<std::size_t>(byte_count));
+  std::u16string text(static_cast<std::size_t>(byte_count / 2), u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<char16_t>(std::to_integer<unsigned>(staging[2 * i]) |
+                                    std::to_integer<unsigned>(staging[2 * i + 1]) << 8);
+  }
+  return text;
+}
+
+void PutView16(std::byte* view, std::uint32_t offset, std::int16_t value) {
+  CheckRange(view, offset, 2);
+  const auto bits = static_cast<std::uint16_t>(value);
+  const std::byte bytes[2] = {static_cast<std::byte>(bits & 0xFF), static_cast<std::byte>(bits >> 8)};
+  std::memcpy(view + offset, bytes, 2);
+}
+
+std::int16_t GetView16(const std::byte* view, std::uint32_t offset) {
+  CheckRange(view, offset, 2);
+  std::byte bytes[2];
+  std::memcpy(bytes, view + offset, 2);
+  return static_cast<std::int16_t>(std::to_integer<std::uint16_t>(bytes[0]) |
+                                   std::to_integer<std::uint16_t>(bytes[1]) << 8);
+}
+
+void PutViewBytes(std::byte* view, std::uint32_t offset, const std::uint8_t* bytes, std::int32_t count) {
+  CheckRange(view, offset, count);
+  if (count > 0) std::memcpy(view + offset, bytes, static_cast<std::size_t>(count));
+}
+
+void GetViewBytes(const std::byte* view, std::uint32_t offset, std::uint8_t* bytes, std::int32_t count) {
+  CheckRange(view, offset, count);
+  if (count > 0) std::memcpy(bytes, view + offset, static_cast<std::size_t>(count));
+}
+
+}  // namespace dovel::store

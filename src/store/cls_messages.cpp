@@ -1,0 +1,58 @@
+#include "store/cls_messages.h"
+
+#include "config/error_styles.h"
+#include "config/mod_error_list.h"
+#include "store/block_layout.h"
+#include "store/fields.h"
+
+namespace dovel::store {
+
+using config::PassingOn;
+using config::Raise;
+
+std::int32_t clsMessages::Attach(std::u16string_view sGUID, BlockAttachment::Mode mode) {
+  if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+  // Kept before the block is touched, so the identifier survives a failure.
+  m_szGUID = sGUID;
+  return block_.Attach(sGUID, mode);
+}
+
+std::int32_t clsMessages::Create(std::u16string_view sGUID) {
+  return config::ReportingResult(config::sites::kMessagesCreate, [&] {
+    const std::int32_t status = Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen);
+    // A new head starts as an empty list; an existing one keeps its list.
+    if (status != 183) FirstMsgGUID(sGUID);
+    return status;
+  });
+}
+
+std::int32_t clsMessages::Load(std::u16string_view sGUID) {
+  return config::ReportingResult(config::sites::kMessagesLoad,
+                                 [&] { return Attach(sGUID, BlockAttachment::Mode::kOpenExisting); });
+}
+
+std::u16string clsMessages::FirstMsgGUID() const {
+  return PassingOn([&] { return ReadIdentifier(block_.View(), layout::kFirstMsgGuid); });
+}
+
+void clsMessages::FirstMsgGUID(std::u16string_view szVal) {
+  PassingOn([&] {
+    std::byte* view = block_.View();
+    if (szVal.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+    WriteIdentifier(view, layout::kFirstMsgGuid, szVal);
+  });
+}
+
+std::shared_ptr<clsMessage> clsMessages::FirstMsg() const {
+  std::shared_ptr<clsMessage> first;
+  config::Reporting(config::sites::kMessagesFirstMsg, [&] {
+    const std::u16string first_guid = FirstMsgGUID();
+    if (first_guid == m_szGUID) return;  // empty list
+    auto loaded = std::make_shared<clsMessage>();
+    if (const std::int32_t result = loaded->Load(first_guid); result != 0) Raise(result);
+    first = std::move(loaded);
+  });
+  return first;
+}
+
+}  // namespace dovel::store

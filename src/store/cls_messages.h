@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "store/block_attachment.h"
+#include "store/cls_message.h"
+
+namespace dovel::store {
+
+// The typed view of one list-head block: the entry point of a message list.
+// The list's own identifier is the block's name and is kept in the instance;
+// an empty list is one whose FirstMsgGUID is that identifier.
+//
+// Create and Load report their own failures and return a result code;
+// FirstMsgGUID passes its errors on (13 detached, 160 for a value that is not
+// exactly 38 characters, nothing written then). A second Create or Load lets
+// go of the first block before it attaches again.
+class clsMessages {
+ public:
+  std::int32_t Create(std::u16string_view sGUID);
+  std::int32_t Load(std::u16string_view sGUID);
+
+  std::u16string FirstMsgGUID() const;
+  void FirstMsgGUID(std::u16string_view szVal);
+
+  // The first message, separately attached; none for an empty list or on
+  // failure (reported).
+  std::shared_ptr<clsMessage> FirstMsg() const;
+
+  // The identifier this instance was created or loaded with.
+  const std::u16string& ListGUID() const { return m_szGUID; }
+
+ private:
+  std::int32_t Attach(std::u16string_view sGUID, BlockAttachment::Mode mode);
+
+  BlockAttachment block_;
+  std::u16string m_szGUID = std::u16string(38, u'\0');
+};
+
+}  // namespace dovel::store
