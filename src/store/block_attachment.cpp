@@ -39,6 +39,15 @@ std::byte* BlockAttachment::View() const {
   return m_pView;
 }
 
+std::int32_t BlockAttachment::Lock(std::uint32_t timeout_ms) {
+  if (!IsAttached()) return config::kErrNotAttached;
+  return memory_->Lock(m_hMap, timeout_ms);
+}
+
+void BlockAttachment::Unlock() noexcept {
+  if (IsAttached()) memory_->Unlock(m_hMap);
+}
+
 void BlockAttachment::Release() noexcept {
   if (memory_ == nullptr) return;
   config::Ignoring(

@@ -31,6 +31,11 @@ class BlockAttachment {
 
   bool IsAttached() const { return m_hMap != 0 && m_pView != nullptr; }
 
+  // The block's cross-process lock (see SharedMemory::Lock): 0 when
+  // acquired, 258 when it stayed taken for `timeout_ms`, 13 when detached.
+  std::int32_t Lock(std::uint32_t timeout_ms);
+  void Unlock() noexcept;
+
   // Unmaps, then closes; safe to call any number of times.
   void Release() noexcept;
 

@@ -34,9 +34,11 @@ class clsMessages {
   const std::u16string& ListGUID() const { return m_szGUID; }
 
  private:
+  friend class ListLock;
+
   std::int32_t Attach(std::u16string_view sGUID, BlockAttachment::Mode mode);
 
-  BlockAttachment block_;
+  mutable BlockAttachment block_;
   std::u16string m_szGUID = std::u16string(38, u'\0');
 };
 

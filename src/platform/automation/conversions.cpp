@@ -1,7 +1,7 @@
 #include "platform/automation/conversions.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 namespace dovel::platform::automation {
@@ -45,7 +45,7 @@ std::int32_t ParseNumber(std::u16string_view text, double& value) {
   std::size_t end = text.size();
   while (end > i && IsBlank(text[end - 1])) --end;
 
-  // Validate the grammar here; strtod would also take hex, "inf" and "nan".
+  // Validate the grammar here: it is narrower than any library parser's.
   std::string ascii;
   std::size_t j = i;
   if (j < end && (text[j] == u'+' || text[j] == u'-')) ascii += static_cast<char>(text[j++]);
@@ -67,10 +67,19 @@ std::int32_t ParseNumber(std::u16string_view text, double& value) {
   }
   if (j != end) return kErrTypeMismatch;
 
-  // The grammar above is the C locale's, whatever the process locale says.
-  char* parsed_end = nullptr;
-  const double parsed = std::strtod(ascii.c_str(), &parsed_end);
+  // from_chars ignores the process locale and takes no leading '+'.
+  const char* first = ascii.data();
+  if (*first == '+') ++first;
+  double parsed = 0;
+  const auto [end_of_number, error] = std::from_chars(first, ascii.data() + ascii.size(), parsed);
+  if (error == std::errc::result_out_of_range) {
+    // Too small to hold is zero; too large is an overflow.
+    if (ascii.find("e-") == std::string::npos) return kErrOverflow;
+    value = 0;
+    return 0;
+  }
   if (!std::isfinite(parsed)) return kErrOverflow;
+  if (error != std::errc() || end_of_number != ascii.data() + ascii.size()) return kErrTypeMismatch;
   value = parsed;
   return 0;
 }

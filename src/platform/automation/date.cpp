@@ -36,7 +36,7 @@ LocalDateTime ToLocalDateTime(Date date) {
   long long days = static_cast<long long>(whole_days);
   if (seconds >= 86400) {
     seconds -= 86400;
-    days += value < 0 ? -1 : 1;
+    days += 1;
   }
   const year_month_day ymd{kEpoch + std::chrono::days{days}};
   return LocalDateTime{static_cast<int>(ymd.year()),

@@ -1,6 +1,14 @@
 #include "platform/automation/object_factory.h"
 
+#include <algorithm>
+
 namespace dovel::platform::automation {
+
+bool ClassTable::CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [&](char x, char y) { return lower(x) < lower(y); });
+}
 
 std::int32_t ClassTable::CreateObject(std::string_view prog_id, ObjectRef& object) {
   Creator creator;

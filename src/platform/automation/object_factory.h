@@ -38,7 +38,12 @@ class ClassTable final : public ObjectFactory {
 
  private:
   std::mutex mutex_;
-  std::map<std::string, Creator, std::less<>> creators_;
+  // Programmatic identifiers match without regard to ASCII case, as on Windows.
+  struct CaseInsensitiveLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  std::map<std::string, Creator, CaseInsensitiveLess> creators_;
 };
 
 inline ObjectFactory& CurrentObjectFactory() { return Current<ObjectFactory>::Get(); }

@@ -18,6 +18,7 @@ inline constexpr std::int32_t kInvalidParameter = 87;
 inline constexpr std::int32_t kInvalidName = 123;
 inline constexpr std::int32_t kAlreadyExists = 183;
 inline constexpr std::int32_t kFilenameExcedRange = 206;
+inline constexpr std::int32_t kWaitTimeout = 258;
 inline constexpr std::int32_t kNoSystemResources = 1450;
 }  // namespace win32_error
 

@@ -20,7 +20,13 @@ namespace dovel::platform {
 //   interval (as a Windows timer does when it is set again);
 // - switching Enabled off inside a tick prevents further ticks until it is
 //   switched on again.
-// A new timer is disabled with Interval 0.
+// A new timer is disabled with Interval 0. Setting Enabled or Interval to the
+// value it already has changes nothing; in particular the countdown goes on.
+// The countdown to the next tick starts when a tick is delivered, so a timer
+// that is switched off at the start of its tick and on again at the end ticks
+// every Interval plus the time the tick took. Ticks that fall due while the
+// loop is busy or not being run do not pile up: one late tick is delivered and
+// the next period counts from it.
 // Threads: every member must be called on the loop's thread.
 class Timer {
  public:
@@ -41,30 +47,40 @@ class MessageLoop {
 
   // A new timer, disabled with Interval 0, whose ticks call `on_tick`. The
   // caller owns it and destroys it on the loop's thread; a destroyed timer
-  // never ticks again, even if it was destroyed inside its own tick.
+  // never ticks again, even if it was destroyed inside its own tick or another
+  // timer's. A timer may outlive its loop; it then never ticks and its setters
+  // only record the value.
   virtual std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) = 0;
 
   // Runs ticks and posted work until Stop is called.
+  //
+  // The loop does not nest: Run, RunUntil and RunDue called from inside a
+  // tick or posted work return at once without running anything. If a tick or
+  // posted work throws, the run stops and the exception leaves Run, RunUntil
+  // or RunDue; the loop stays usable.
   virtual void Run() = 0;
 
-  // Runs until `done` returns true; `done` is checked after every piece of
-  // work the loop runs.
+  // Runs until `done` returns true; `done` is checked before the first piece
+  // of work and after every piece of work the loop runs.
   virtual void RunUntil(const std::function<bool()>& done) = 0;
 
-  // Makes Run/RunUntil return after the work in progress.
+  // Makes Run/RunUntil return after the work in progress; ticks and posted
+  // work that were also due wait for the next run. Ignored while the loop is
+  // not being run, so it cannot cut a later run short.
   virtual void Stop() = 0;
 
   // For a host with its own poll loop: a descriptor that becomes readable when
-  // the loop has work due (-1 where the platform has none), and a call that
-  // runs whatever is due without blocking.
+  // the loop has work due, ticks as well as posted work (-1 where the platform
+  // has none), and a call that runs whatever is due without blocking.
   virtual int PollDescriptor() = 0;
   virtual void RunDue() = 0;
 
-  // Queues `work` to run on the loop's thread. The one member that may be
-  // called from any thread.
+  // Queues `work` to run on the loop's thread, after the work queued before
+  // it. The one member that may be called from any thread. Empty work is
+  // ignored; work still queued when the loop is destroyed is dropped unrun.
   virtual void Post(std::function<void()> work) = 0;
 
-  // True when called on the thread that owns this loop.
+  // True when called on the thread that owns this loop (the one that made it).
   virtual bool IsOwnThread() const = 0;
 };
 

@@ -33,10 +33,12 @@ struct MapResult {
 // after its handle is closed; cleanup happens in whichever of Unmap and Close
 // runs last.
 //
-// Names: up to 200 8-bit characters, matched exactly; '/' and '\' and NUL are
-// refused with 123 (kInvalidName) before anything is touched.
+// Names: up to 200 8-bit characters, matched exactly; empty names and names
+// with '/' or '\' or NUL are refused with 123 (kInvalidName), longer ones with
+// 206, before anything is touched.
 //
-// Threads: every method may be called from any thread.
+// Threads: every method may be called from any thread. A forked child does
+// not inherit handles or views; it opens its own.
 class SharedMemory {
  public:
   virtual ~SharedMemory() = default;
@@ -45,8 +47,9 @@ class SharedMemory {
   // New block: handle, status 0, all `size` bytes zero. Existing block:
   // handle to it, status 183, content and size untouched. Failure: handle 0
   // and the error code (5 for a name held by another user, 123 for a bad
-  // name, 4 when out of descriptors, 1450 when shared memory is full).
-  // Atomic: of two processes racing on a new name exactly one sees status 0.
+  // name, 4 when out of descriptors, 1450 when shared memory is full, 87 for
+  // size 0). Atomic: of two processes racing on a new name exactly one sees
+  // status 0. On POSIX a block is never smaller than kBlockSize.
   virtual OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) = 0;
 
   // OpenFileMappingA(FILE_MAP_WRITE, FALSE, name). Never creates. Handle and
@@ -62,7 +65,22 @@ class SharedMemory {
 
   // CloseHandle(handle). Unknown or zero handles are ignored.
   virtual void Close(BlockHandle handle) = 0;
+
+  // A lock on a block that every process opening it can take, for a change
+  // of several fields that others must not interleave with (a list's links).
+  // Waits at most `timeout_ms`: 0 when acquired, 258 (WAIT_TIMEOUT) when the
+  // block stayed locked, 6 for a handle that is not open. Held per handle:
+  // two handles in one process exclude each other too. Released by Unlock,
+  // by closing the handle, and by the system when the holder dies (an
+  // abandoned lock counts as acquired by the next taker). On Windows: a
+  // named mutex derived from the block's name.
+  // Threads: not concurrently with Close of the same handle.
+  virtual std::int32_t Lock(BlockHandle handle, std::uint32_t timeout_ms) = 0;
+  virtual void Unlock(BlockHandle handle) = 0;
 };
+
+template <>
+SharedMemory& SystemDefault<SharedMemory>();
 
 inline SharedMemory& CurrentSharedMemory() { return Current<SharedMemory>::Get(); }
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/loop/message_loop.h"
+
+struct uv_timer_s;
+
+namespace dovel::platform {
+
+class UvMessageLoop;
+
+// A Timer on a libuv timer handle. libuv frees a handle only in the callback
+// of uv_close, which runs on a later turn of the loop, so the handle outlives
+// this object and is cut loose from it (its data pointer cleared) the moment
+// the timer is destroyed.
+class UvTimer final : public Timer {
+ public:
+  UvTimer(UvMessageLoop& loop, std::function<void()> on_tick);
+  ~UvTimer() override;
+  UvTimer(const UvTimer&) = delete;
+  UvTimer& operator=(const UvTimer&) = delete;
+
+  std::int32_t Interval() const override { return interval_; }
+  void SetInterval(std::int32_t milliseconds) override;
+  bool Enabled() const override { return enabled_; }
+  void SetEnabled(bool enabled) override;
+
+ private:
+  friend class UvMessageLoop;
+
+  static void OnFire(uv_timer_s* handle);
+  void Arm();
+  // Closes the handle; called by the destructor, or by the loop when it goes
+  // first, after which the timer records settings and does nothing else.
+  void Detach();
+
+  UvMessageLoop* loop_;
+  uv_timer_s* handle_;
+  // Shared so that a tick that destroys its own timer does not destroy the
+  // callable while it is still running.
+  std::shared_ptr<const std::function<void()>> on_tick_;
+  std::int32_t interval_ = 0;
+  bool enabled_ = false;
+};
+
+}  // namespace dovel::platform

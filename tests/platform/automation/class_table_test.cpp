@@ -1,0 +1,89 @@
+#include "platform/automation/object_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace dovel::platform::automation {
+namespace {
+
+class Nothing final : public Dispatch {
+ public:
+  std::int32_t PutProperty(std::u16string_view, const Variant&) override { return kErrMemberNotFound; }
+  std::int32_t GetProperty(std::u16string_view, Variant&) override { return kErrMemberNotFound; }
+  std::int32_t Call(std::u16string_view, std::span<Variant>, Variant*) override { return kErrMemberNotFound; }
+};
+
+TEST(ClassTable, CreatesANewObjectPerCall) {
+  ClassTable table;
+  table.Register("Test.Nothing", [] { return std::make_shared<Nothing>(); });
+  ObjectRef first;
+  ObjectRef second;
+  ASSERT_EQ(table.CreateObject("Test.Nothing", first), 0);
+  ASSERT_EQ(table.CreateObject("Test.Nothing", second), 0);
+  EXPECT_NE(first, nullptr);
+  EXPECT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+}
+
+TEST(ClassTable, FailuresAreCannotCreateAndLeaveTheReferenceAlone) {
+  ClassTable table;
+  table.Register("Test.Null", [] { return ObjectRef(); });
+  table.Register("Test.Throws", []() -> ObjectRef { throw std::runtime_error("component failed to start"); });
+  table.Register("Test.Nothing", [] { return std::make_shared<Nothing>(); });
+
+  const auto before = std::make_shared<Nothing>();
+  for (const char* prog_id : {"Test.Unknown", "Test.Null", "Test.Throws", ""}) {
+    ObjectRef object = before;
+    EXPECT_EQ(table.CreateObject(prog_id, object), kErrCannotCreateObject) << prog_id;
+    EXPECT_EQ(object, before) << prog_id;
+  }
+}
+
+TEST(ClassTable, UnregisterAndReRegister) {
+  ClassTable table;
+  int made_by = 0;
+  table.Register("Test.Class", [&] {
+    made_by = 1;
+    return std::make_shared<Nothing>();
+  });
+  table.Register("Test.Class", [&] {
+    made_by = 2;
+    return std::make_shared<Nothing>();
+  });
+  ObjectRef object;
+  ASSERT_EQ(table.CreateObject("Test.Class", object), 0);
+  EXPECT_EQ(made_by, 2);
+
+  table.Unregister("Test.Class");
+  table.Unregister("Test.NeverRegistered");
+  object.reset();
+  EXPECT_EQ(table.CreateObject("Test.Class", object), kErrCannotCreateObject);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST(ClassTable, ACreatorMayCreateOtherObjects) {
+  ClassTable table;
+  table.Register("Test.Inner", [] { return std::make_shared<Nothing>(); });
+  table.Register("Test.Outer", [&] {
+    ObjectRef inner;
+    return table.CreateObject("Test.Inner", inner) == 0 ? inner : ObjectRef();
+  });
+  ObjectRef object;
+  EXPECT_EQ(table.CreateObject("Test.Outer", object), 0);
+  EXPECT_NE(object, nullptr);
+}
+
+TEST(ClassTable, TheProcessTableIsTheDefaultFactoryAndTestsCanOverrideIt) {
+  EXPECT_EQ(&CurrentObjectFactory(), &ProcessClassTable());
+  ClassTable replacement;
+  {
+    ScopedOverride<ObjectFactory> use(replacement);
+    EXPECT_EQ(&CurrentObjectFactory(), &replacement);
+  }
+  EXPECT_EQ(&CurrentObjectFactory(), &ProcessClassTable());
+}
+
+}  // namespace
+}  // namespace dovel::platform::automation

@@ -1,0 +1,306 @@
+// Blocks seen from a second process: the dovel-block tool, forked children
+// that are killed while holding, the sweep, and other users.
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/core/system_error.h"
+#include "platform/shared_memory/shared_memory.h"
+#include "platform/shared_memory/shm_test_support.h"
+
+namespace dovel::platform::shm_test {
+namespace {
+
+using ::testing::StartsWith;
+
+using SharedMemoryWithTool = SharedMemoryTest;
+
+TEST_F(SharedMemoryWithTool, ReadsWhatThisProcessWrote) {
+  const std::string name = UniqueName("tool-read");
+  const OpenResult created = Create(name);
+  std::byte* view = Map(created.handle);
+  ASSERT_NE(view, nullptr);
+  const unsigned char bytes[] = {0xde, 0xad, 0x00, 0x7f};
+  std::memcpy(view + 1020, bytes, sizeof bytes);
+
+  const ToolRun run = RunTool({"read", name, "1019", "5"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "00dead007f\n");
+}
+
+TEST_F(SharedMemoryWithTool, WritesWhatThisProcessReads) {
+  const std::string name = UniqueName("tool-write");
+  const OpenResult created = Create(name);
+  std::byte* view = Map(created.handle);
+  ASSERT_NE(view, nullptr);
+
+  const ToolRun run = RunTool({"write", name, "10", "0102fF"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(view[10], std::byte{0x01});
+  EXPECT_EQ(view[11], std::byte{0x02});
+  EXPECT_EQ(view[12], std::byte{0xff});
+  EXPECT_EQ(view[13], std::byte{0x00});
+}
+
+TEST_F(SharedMemoryWithTool, CreateReports183ForABlockHeldHereAndDestroysItsOwn) {
+  const std::string held = UniqueName("tool-held");
+  ASSERT_EQ(Create(held).status, 0);
+  const ToolRun existing = RunTool({"create", held});
+  EXPECT_EQ(existing.exit_code, 0) << existing.err;
+  EXPECT_EQ(existing.out, "183\n");
+
+  const std::string own = UniqueName("tool-own");
+  const ToolRun fresh = RunTool({"create", own});
+  EXPECT_EQ(fresh.exit_code, 0) << fresh.err;
+  EXPECT_EQ(fresh.out, "0\n");
+  EXPECT_FALSE(BackingExists(own)) << "the tool closed the only handle";
+  EXPECT_EQ(Open(own).status, win32_error::kFileNotFound);
+}
+
+TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleCloses) {
+  const std::string name = UniqueName("tool-hold");
+  HeldByTool holder(name, /*create=*/true);
+  ASSERT_EQ(holder.status(), "0");
+
+  const OpenResult opened = Open(name);
+  ASSERT_EQ(opened.status, 0);
+  std::byte* view = Map(opened.handle);
+  ASSERT_NE(view, nullptr);
+  view[0] = std::byte{0xab};
+  memory_.Unmap(view);
+  memory_.Close(opened.handle);
+  EXPECT_TRUE(BackingExists(name));
+  EXPECT_EQ(RunTool({"read", name, "0", "2"}).out, "ab00\n");
+
+  EXPECT_EQ(holder.Release(), 0);
+  EXPECT_FALSE(BackingExists(name));
+  EXPECT_EQ(Open(name).status, win32_error::kFileNotFound);
+}
+
+TEST_F(SharedMemoryWithTool, ReportsFailuresAsWindowsCodes) {
+  const ToolRun missing = RunTool({"open", UniqueName("tool-missing")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "2\n");
+  const ToolRun hold_missing = RunTool({"hold", UniqueName("tool-missing")});
+  EXPECT_EQ(hold_missing.exit_code, 1);
+  EXPECT_EQ(hold_missing.err, "2\n");
+  const ToolRun bad_name = RunTool({"create", ProcessToken() + "a/b"});
+  EXPECT_EQ(bad_name.exit_code, 1);
+  EXPECT_EQ(bad_name.err, "123\n");
+
+  const std::string name = UniqueName("tool-args");
+  ASSERT_EQ(Create(name).status, 0);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"read", name, "1020", "5"},
+           {"read", name, "-1", "1"},
+           {"write", name, "1023", "0102"},
+           {"write", name, "0", "abc"},
+           {"write", name, "0", "zz"},
+           {"frobnicate"},
+       }) {
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.exit_code, 1) << args[0];
+    EXPECT_THAT(run.err, StartsWith("87\n"));
+  }
+}
+
+using SharedMemoryAfterACrash = SharedMemoryTest;
+
+TEST_F(SharedMemoryAfterACrash, BlockOfAKilledHolderIsGoneForOpenAndCreate) {
+  const StaleBlockLock lock;
+  const std::string name = UniqueName("killed");
+  ASSERT_TRUE(LeaveStaleBlock(name));
+
+  const OpenResult opened = Open(name);
+  EXPECT_EQ(opened.handle, 0u);
+  EXPECT_EQ(opened.status, win32_error::kFileNotFound);
+  EXPECT_FALSE(BackingExists(name)) << "the open removes what it found stale";
+
+  ASSERT_TRUE(LeaveStaleBlock(name));
+  const OpenResult created = Create(name);
+  EXPECT_EQ(created.status, 0);
+  std::byte* view = Map(created.handle);
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(AllZero(view, kBlockSize));
+}
+
+TEST_F(SharedMemoryAfterACrash, SweepRemovesStaleBlocksAndNeverHeldOnes) {
+  const StaleBlockLock lock;
+  const std::string stale = UniqueName("sweep-stale");
+  const std::string held_here = UniqueName("sweep-here");
+  const std::string held_there = UniqueName("sweep-there");
+  ASSERT_TRUE(LeaveStaleBlock(stale));
+  const OpenResult here = Create(held_here);
+  Map(here.handle)[0] = std::byte{0x11};
+  HeldByTool there(held_there, /*create=*/true);
+  ASSERT_EQ(there.status(), "0");
+  ASSERT_TRUE(BackingExists(stale));
+
+  EXPECT_GE(SweepStaleBlocks(), 1);
+  EXPECT_FALSE(BackingExists(stale));
+  EXPECT_TRUE(BackingExists(held_here));
+  EXPECT_TRUE(BackingExists(held_there));
+  EXPECT_EQ(RunTool({"read", held_here, "0", "1"}).out, "11\n");
+  EXPECT_EQ(Open(held_there).status, 0);
+  EXPECT_EQ(there.Release(), 0);
+}
+
+TEST_F(SharedMemoryAfterACrash, ToolSweepRemovesStaleBlocks) {
+  const StaleBlockLock lock;
+  const std::string stale = UniqueName("tool-sweep");
+  ASSERT_TRUE(LeaveStaleBlock(stale));
+  ASSERT_TRUE(BackingExists(stale));
+  const ToolRun run = RunTool({"sweep"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_GE(std::stoi(run.out), 1);
+  EXPECT_FALSE(BackingExists(stale));
+}
+
+constexpr uid_t kNobody = 65534;
+
+class SharedMemoryOtherUsers : public SharedMemoryTest {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  }
+  // An object under `uid`'s internal name for `name`, owned by `owner`.
+  void Squat(const std::string& name, unsigned uid, uid_t owner, mode_t mode) {
+    const std::string object = BackingPath(name, uid).substr(std::strlen("/dev/shm"));
+    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    squats_.push_back(object);
+    ASSERT_EQ(fchmod(fd, mode), 0);
+    ASSERT_EQ(fchown(fd, owner, owner), 0);
+    close(fd);
+  }
+  void TearDown() override {
+    for (const std::string& object : squats_) shm_unlink(object.c_str());
+    SharedMemoryTest::TearDown();
+  }
+
+ private:
+  std::vector<std::string> squats_;
+};
+
+TEST_F(SharedMemoryOtherUsers, ObjectOwnedBySomeoneElseIsRefusedAndLeftAlone) {
+  const std::string name = UniqueName("squat");
+  Squat(name, geteuid(), kNobody, 0666);
+
+  const OpenResult created = Create(name);
+  EXPECT_EQ(created.handle, 0u);
+  EXPECT_EQ(created.status, win32_error::kAccessDenied);
+  const OpenResult opened = Open(name);
+  EXPECT_EQ(opened.handle, 0u);
+  EXPECT_EQ(opened.status, win32_error::kAccessDenied);
+  {
+    const StaleBlockLock lock;
+    SweepStaleBlocks();
+  }
+
+  struct stat info {};
+  ASSERT_EQ(stat(BackingPath(name).c_str(), &info), 0) << "neither the calls nor a sweep removed it";
+  EXPECT_EQ(info.st_uid, kNobody);
+  EXPECT_EQ(info.st_size, 0);
+}
+
+TEST_F(SharedMemoryOtherUsers, UnprivilegedUserGetsItsOwnNamespaceAndIsRefusedSquats) {
+  const std::string own = UniqueName("user-own");
+  const std::string unreadable = UniqueName("user-0600");
+  const std::string readable = UniqueName("user-0666");
+  const std::string roots = UniqueName("user-roots");
+  Squat(unreadable, kNobody, 0, 0600);
+  Squat(readable, kNobody, 0, 0666);
+  const OpenResult root_block = Create(roots);
+  ASSERT_EQ(root_block.status, 0);
+
+  ForkedChild child([&](int report) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 1;
+    SharedMemory& memory = CurrentSharedMemory();
+    auto status = [&](const OpenResult& result) {
+      memory.Close(result.handle);
+      return std::to_string(result.status);
+    };
+    Report(report, "open 0600 " + status(memory.Open(unreadable)));
+    Report(report, "create 0600 " + status(memory.CreateOrOpen(unreadable, kBlockSize)));
+    Report(report, "open 0666 " + status(memory.Open(readable)));
+    Report(report, "create 0666 " + status(memory.CreateOrOpen(readable, kBlockSize)));
+    Report(report, "open root's " + status(memory.Open(roots)));
+    const OpenResult mine = memory.CreateOrOpen(own, kBlockSize);
+    struct stat info {};
+    const bool owned = stat(BackingPath(own, kNobody).c_str(), &info) == 0 && info.st_uid == kNobody;
+    Report(report, "create own " + std::to_string(mine.status) + (owned ? " owned" : " not owned"));
+    memory.Close(mine.handle);
+    Report(report, "own after close " + status(memory.Open(own)));
+    return 0;
+  });
+  EXPECT_EQ(child.ReadLine(), "open 0600 5");
+  EXPECT_EQ(child.ReadLine(), "create 0600 5");
+  EXPECT_EQ(child.ReadLine(), "open 0666 5");
+  EXPECT_EQ(child.ReadLine(), "create 0666 5");
+  EXPECT_EQ(child.ReadLine(), "open root's 2");
+  EXPECT_EQ(child.ReadLine(), "create own 0 owned");
+  EXPECT_EQ(child.ReadLine(), "own after close 2");
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_NE(access(BackingPath(own, kNobody).c_str(), F_OK), 0);
+}
+
+using SharedMemoryLimits = SharedMemoryTest;
+
+TEST_F(SharedMemoryLimits, OutOfDescriptorsGives4) {
+  const std::string existing = UniqueName("fd-existing");
+  const std::string fresh = UniqueName("fd-fresh");
+  ForkedChild child([&](int report) {
+    SharedMemory& memory = CurrentSharedMemory();
+    const OpenResult held = memory.CreateOrOpen(existing, kBlockSize);
+    const rlimit limit{64, 64};
+    if (held.status != 0 || setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+    while (open("/dev/null", O_RDONLY) >= 0) {
+    }
+    Report(report, "open " + std::to_string(memory.Open(existing).status));
+    Report(report, "create " + std::to_string(memory.CreateOrOpen(fresh, kBlockSize).status));
+    memory.Close(held.handle);
+    return 0;
+  });
+  EXPECT_EQ(child.ReadLine(), "open 4");
+  EXPECT_EQ(child.ReadLine(), "create 4");
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_FALSE(BackingExists(fresh));
+  EXPECT_FALSE(BackingExists(existing));
+}
+
+// A private mount namespace with a tiny /dev/shm, so filling it disturbs no
+// one else.
+TEST_F(SharedMemoryLimits, FullSharedMemoryGives1450AndLeavesNoHalfMadeBlock) {
+  const std::string name = UniqueName("full");
+  ForkedChild child([&](int report) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8k") != 0) {
+      Report(report, "no namespace");
+      return 0;
+    }
+    const int filler = open("/dev/shm/filler", O_RDWR | O_CREAT, 0600);
+    while (posix_fallocate(filler, 0, lseek(filler, 0, SEEK_END) + 4096) == 0) {
+    }
+    const OpenResult created = CurrentSharedMemory().CreateOrOpen(name, kBlockSize);
+    Report(report, "create " + std::to_string(created.status) + (BackingExists(name) ? " left" : " clean"));
+    return 0;
+  });
+  const std::string line = child.ReadLine();
+  EXPECT_EQ(child.Wait(), 0);
+  if (line == "no namespace") GTEST_SKIP() << "cannot mount a private /dev/shm here";
+  EXPECT_EQ(line, "create 1450 clean");
+}
+
+}  // namespace
+}  // namespace dovel::platform::shm_test

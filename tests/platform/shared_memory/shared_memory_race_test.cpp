@@ -1,0 +1,108 @@
+// The one race a random stress run seldom lands in, made deterministic: a
+// process removing a stale block is killed after it has claimed the block and
+// before it has unlinked it, while another process is already waiting to
+// open the same name. The block was dead before that open began, so the open
+// must still report 2 and never hand it out.
+//
+// The remover is stopped with ptrace on its unlink call; no timing involved.
+
+#include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/core/system_error.h"
+#include "platform/shared_memory/shared_memory.h"
+#include "platform/shared_memory/shm_test_support.h"
+
+namespace dovel::platform::shm_test {
+namespace {
+
+#if defined(__x86_64__)
+
+constexpr int kTraceRefused = 3;
+
+enum class Traced { kAtUnlink, kCannotTrace, kNeverUnlinked };
+
+// Runs the traced child until it enters unlink/unlinkat.
+Traced RunUntilUnlink(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return Traced::kCannotTrace;  // its SIGSTOP
+  if (ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL) != 0) {
+    return Traced::kCannotTrace;
+  }
+  bool entering = true;
+  int pass_signal = 0;
+  for (;;) {
+    if (ptrace(PTRACE_SYSCALL, pid, nullptr, pass_signal) != 0) return Traced::kNeverUnlinked;
+    pass_signal = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return Traced::kNeverUnlinked;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      pass_signal = WSTOPSIG(status);
+      continue;
+    }
+    user_regs_struct registers{};
+    if (ptrace(PTRACE_GETREGS, pid, nullptr, &registers) != 0) return Traced::kNeverUnlinked;
+    const auto call = static_cast<long>(registers.orig_rax);
+    if (entering && (call == SYS_unlink || call == SYS_unlinkat)) return Traced::kAtUnlink;
+    entering = !entering;
+  }
+}
+
+// True once `pid` sleeps in a lock call (fcntl or flock).
+bool WaitUntilBlockedOnALock(pid_t pid) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < give_up) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+    long call = -1;
+    if (file >> call && (call == SYS_fcntl || call == SYS_flock)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+TEST(SharedMemoryStaleBlockRace, RemoverKilledMidwayDoesNotHandTheDeadBlockToAWaitingOpener) {
+  const StaleBlockLock lock;
+  const std::string name = UniqueName("race");
+  ASSERT_TRUE(LeaveStaleBlock(name));
+
+  ForkedChild remover([&](int report) {
+    if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) return kTraceRefused;
+    raise(SIGSTOP);
+    // Finds the block stale and starts removing it.
+    Report(report, std::to_string(CurrentSharedMemory().Open(name).status));
+    return 0;
+  });
+  const Traced traced = RunUntilUnlink(remover.pid());
+  if (traced == Traced::kCannotTrace) GTEST_SKIP() << "cannot trace a child here";
+  ASSERT_EQ(traced, Traced::kAtUnlink) << "opening a stale block must remove it";
+
+  ForkedChild opener([&](int report) {
+    Report(report, "opening");
+    const OpenResult opened = CurrentSharedMemory().Open(name);
+    CurrentSharedMemory().Close(opened.handle);
+    Report(report, std::to_string(opened.status));
+    return 0;
+  });
+  ASSERT_EQ(opener.ReadLine(), "opening");
+  ASSERT_TRUE(WaitUntilBlockedOnALock(opener.pid()));
+  remover.Kill();
+
+  EXPECT_EQ(opener.ReadLine(), std::to_string(win32_error::kFileNotFound));
+  EXPECT_EQ(opener.Wait(), 0);
+  EXPECT_FALSE(BackingExists(name));
+}
+
+#endif
+
+}  // namespace
+}  // namespace dovel::platform::shm_test
