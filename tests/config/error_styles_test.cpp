@@ -1,0 +1,157 @@
+#include "config/error_styles.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "config/mod_error_list.h"
+#include "config/mod_globals.h"
+#include "platform/clock/settable_clock.h"
+#include "support/recording_error_object.h"
+
+namespace dovel::config {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::ScopedRecordingErrorObject;
+
+class ErrorStyles : public ::testing::Test {
+ protected:
+  ErrorStyles() : use_clock_(clock_) {}
+
+  // The error numbers of the reports made so far.
+  std::vector<std::int32_t> ReportedNumbers() const {
+    std::vector<std::int32_t> numbers;
+    for (const auto& report : recording_->Reports()) numbers.push_back(report.args.at(0).As<std::int32_t>());
+    return numbers;
+  }
+
+  platform::SettableClock clock_;
+  platform::ScopedOverride<platform::Clock> use_clock_;
+  ScopedRecordingErrorObject recording_;
+};
+
+TEST_F(ErrorStyles, ReportingReportsThenRunsTheExitSection) {
+  std::size_t calls_when_exit_ran = 0;
+  bool after_raise = false;
+  Reporting(
+      sites::kWorkerTimer,
+      [&] {
+        Raise(kErrSubscriptOutOfRange);
+        after_raise = true;
+      },
+      [&] { calls_when_exit_ran = recording_->calls().size(); });
+  EXPECT_FALSE(after_raise);
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrSubscriptOutOfRange));
+  // The whole report (Add, AddlText, LogError, Clear) precedes the exit section.
+  EXPECT_EQ(calls_when_exit_ran, 4u);
+  EXPECT_EQ(recording_->Reports().at(0).args.at(8).As<std::u16string>(), u"tmrWorker_Timer()");
+}
+
+TEST_F(ErrorStyles, ReportingRunsTheExitSectionAfterSuccessWithoutAReport) {
+  std::vector<int> order;
+  Reporting(sites::kFormLoad, [&] { order.push_back(1); }, [&] { order.push_back(2); });
+  EXPECT_THAT(order, ElementsAre(1, 2));
+  EXPECT_TRUE(recording_->calls().empty());
+}
+
+TEST_F(ErrorStyles, ErrorsInTheExitSectionAreIgnored) {
+  bool exit_started = false;
+  // Were the exit section's error to escape, the noexcept would end the test binary.
+  Reporting(sites::kHeartBeatTimer, [] {}, [&] {
+    exit_started = true;
+    Raise(kErrOverflow);
+  });
+  EXPECT_TRUE(exit_started);
+  EXPECT_TRUE(recording_->calls().empty());
+
+  Reporting(sites::kHeartBeatTimer, [] { Raise(kErrTypeMismatch); }, [] { throw std::runtime_error("exit"); });
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrTypeMismatch));
+}
+
+TEST_F(ErrorStyles, ReportingMapsForeignExceptionsToErrorNumbers) {
+  Reporting(sites::kTimeOutTimer, [] { throw std::bad_alloc(); });
+  Reporting(sites::kTimeOutTimer, [] { throw std::logic_error("bug"); });
+  Reporting(sites::kTimeOutTimer, [] { throw 3; });
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrOutOfMemory, kErrInvalidProcedureCall, kErrInvalidProcedureCall));
+}
+
+class ReportingResultAtEverySite : public ErrorStyles, public ::testing::WithParamInterface<const ReportSite*> {};
+
+TEST_P(ReportingResultAtEverySite, TheErrorBecomesTheResultOnlyWhereTheSiteSaysSo) {
+  const ReportSite& site = *GetParam();
+  const std::int32_t failed = ReportingResult(site, []() -> std::int32_t { Raise(kErrBrokenChain); });
+  EXPECT_EQ(failed, site.sets_result_code ? kErrBrokenChain : 0);
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrBrokenChain));
+
+  EXPECT_EQ(ReportingResult(site, [] { return std::int32_t{183}; }), 183);
+  EXPECT_EQ(recording_->Reports().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sites, ReportingResultAtEverySite, ::testing::ValuesIn(sites::kAll));
+
+TEST_F(ErrorStyles, IgnoringRunsEveryStepInOrder) {
+  std::vector<int> ran;
+  Ignoring(
+      [&] {
+        ran.push_back(1);
+        Raise(kErrOverflow);
+      },
+      [&] { ran.push_back(2); },
+      [&] {
+        ran.push_back(3);
+        throw std::bad_alloc();
+      },
+      [&] {
+        ran.push_back(4);
+        throw 0;
+      },
+      [&] { ran.push_back(5); });
+  EXPECT_THAT(ran, ElementsAre(1, 2, 3, 4, 5));
+  EXPECT_TRUE(recording_->calls().empty());
+}
+
+TEST_F(ErrorStyles, QuietRecoveryReturnsTheFallbackWithoutAReport) {
+  EXPECT_EQ(QuietRecovery(std::u16string(u"fallback"), []() -> std::u16string { Raise(kErrTypeMismatch); }),
+            u"fallback");
+  EXPECT_EQ(QuietRecovery(-1, []() -> int { throw std::bad_alloc(); }), -1);
+  EXPECT_EQ(QuietRecovery(-1, [] { return 7; }), 7);
+  EXPECT_TRUE(recording_->calls().empty());
+}
+
+TEST_F(ErrorStyles, PassingOnLetsTheErrorThrough) {
+  try {
+    PassingOn([] { Raise(kErrBadIdentifierLength); });
+    ADD_FAILURE() << "no error reached the caller";
+  } catch (const RaisedError& raised) {
+    EXPECT_EQ(raised.number, kErrBadIdentifierLength);
+  }
+  EXPECT_EQ(PassingOn([] { return 12; }), 12);
+  EXPECT_TRUE(recording_->calls().empty());
+}
+
+template <class Throw>
+std::int32_t NumberOf(Throw&& throw_it) {
+  try {
+    throw_it();
+  } catch (...) {
+    return TrappedErrorNumber();
+  }
+  return -1;
+}
+
+TEST(TrappedErrorNumber, MapsRaisedErrorsMemoryAndEverythingElse) {
+  EXPECT_EQ(NumberOf([] { Raise(kErrBrokenChain); }), kErrBrokenChain);
+  EXPECT_EQ(NumberOf([] { Raise(0); }), 0);
+  EXPECT_EQ(NumberOf([] { throw std::bad_alloc(); }), kErrOutOfMemory);
+  EXPECT_EQ(NumberOf([] { throw std::bad_array_new_length(); }), kErrOutOfMemory);
+  EXPECT_EQ(NumberOf([] { throw std::runtime_error("x"); }), kErrInvalidProcedureCall);
+  EXPECT_EQ(NumberOf([] { throw 380; }), kErrInvalidProcedureCall);
+}
+
+}  // namespace
+}  // namespace dovel::config
