@@ -100,4 +100,8 @@ std::int32_t ToInt16(const Variant& from, std::int16_t& value) {
   return ToInteger(from, value, -32768, 32767);
 }
 
+std::int32_t ToInt32(const Variant& from, std::int32_t& value) {
+  return ToInteger(from, value, -2147483648.0, 2147483647.0);
+}
+
 }  // namespace dovel::platform::automation

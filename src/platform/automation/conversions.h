@@ -27,5 +27,6 @@ double RoundHalfToEven(double value);
 // (missing, arrays, objects, non-numeric text). `value` is untouched on error.
 std::int32_t ToByte(const Variant& from, std::uint8_t& value);
 std::int32_t ToInt16(const Variant& from, std::int16_t& value);
+std::int32_t ToInt32(const Variant& from, std::int32_t& value);
 
 }  // namespace dovel::platform::automation

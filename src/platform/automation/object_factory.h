@@ -46,6 +46,15 @@ class ClassTable final : public ObjectFactory {
   std::map<std::string, Creator, CaseInsensitiveLess> creators_;
 };
 
+}  // namespace dovel::platform::automation
+
+namespace dovel::platform {
+template <>
+automation::ObjectFactory& SystemDefault<automation::ObjectFactory>();
+}  // namespace dovel::platform
+
+namespace dovel::platform::automation {
+
 inline ObjectFactory& CurrentObjectFactory() { return Current<ObjectFactory>::Get(); }
 
 // The process's own class table (the system default on POSIX).

@@ -33,6 +33,9 @@ class Clock {
   virtual LocalDateTime Now() = 0;
 };
 
+template <>
+Clock& SystemDefault<Clock>();
+
 inline Clock& CurrentClock() { return Current<Clock>::Get(); }
 
 // Seconds since midnight of a given time of day, the way Timer reports it.

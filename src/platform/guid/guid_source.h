@@ -27,6 +27,9 @@ class GuidSource {
   virtual std::int32_t CreateGuid(Guid& guid) = 0;
 };
 
+template <>
+GuidSource& SystemDefault<GuidSource>();
+
 inline GuidSource& CurrentGuidSource() { return Current<GuidSource>::Get(); }
 
 // StringFromGUID2: the registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",

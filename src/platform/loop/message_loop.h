@@ -86,6 +86,9 @@ class MessageLoop {
 
 // The loop of the calling thread, made on first use (or the test double
 // installed with ScopedOverride<MessageLoop>).
+template <>
+MessageLoop& SystemDefault<MessageLoop>();
+
 inline MessageLoop& CurrentMessageLoop() { return Current<MessageLoop>::Get(); }
 
 }  // namespace dovel::platform

@@ -1,0 +1,688 @@
+#include "platform/registry/sqlite_registry.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "platform/core/system_error.h"
+
+namespace dovel::platform {
+namespace {
+
+namespace status = registry_error;
+
+constexpr const char* kDefaultStorePath = "/var/lib/dovel/registry.db";
+
+// Marks a file as ours (PRAGMA application_id, "DVLR"), so that a store
+// variable pointing at some other database never gets our tables added.
+constexpr std::int64_t kApplicationId = 0x44564C52;
+constexpr std::int64_t kFormatVersion = 1;
+
+// Windows' own limits on names and nesting.
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+constexpr std::size_t kMaxDepth = 512;
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS reg_key("
+    "  id INTEGER PRIMARY KEY,"
+    "  parent INTEGER NOT NULL,"  // 0 for a root
+    "  name TEXT NOT NULL,"       // as first created
+    "  folded TEXT NOT NULL,"     // the name as matched
+    "  UNIQUE(parent, folded));"
+    "CREATE TABLE IF NOT EXISTS reg_value("
+    "  key INTEGER NOT NULL REFERENCES reg_key(id),"
+    "  name TEXT NOT NULL,"
+    "  folded TEXT NOT NULL,"
+    "  type INTEGER NOT NULL CHECK(type BETWEEN 0 AND 4294967295),"
+    "  data BLOB NOT NULL,"
+    "  UNIQUE(key, folded));"
+    "PRAGMA application_id = 1146506322;"
+    "PRAGMA user_version = 1;";
+
+// Names match the way the 8-bit registry calls fold them: ASCII and Latin-1
+// capitals fold to small letters; everything else is compared as is.
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
+      c = static_cast<char>(byte + 0x20);
+    }
+  }
+  return folded;
+}
+
+std::string_view UpToNul(std::string_view name) {
+  const auto nul = name.find('\0');
+  return nul == std::string_view::npos ? name : name.substr(0, nul);
+}
+
+std::int32_t SplitKeyPath(std::string_view path, std::vector<std::string>& parts) {
+  path = UpToNul(path);
+  if (path.empty()) return 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    const std::string_view part = path.substr(start, end - start);
+    if (part.empty()) return status::kBadPathname;
+    if (part.size() > kMaxKeyNameLength || parts.size() >= kMaxDepth) return win32_error::kInvalidParameter;
+    parts.emplace_back(part);
+    if (end == path.size()) return 0;
+    start = end + 1;
+  }
+}
+
+// The path shown in a message: control characters would break the line.
+std::string Printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// There is no error log this early in start-up, so a store that cannot be
+// used is named on stderr, once per file, and left for the administrator.
+void WarnUnusable(const std::string& path, std::string_view reason) {
+  static std::mutex mutex;
+  static std::set<std::string> warned;
+  {
+    std::lock_guard lock(mutex);
+    if (!warned.insert(path).second) return;
+  }
+  std::fprintf(stderr, "dovel: registry store %s is unusable (%s); settings fall back to defaults and the file is left unchanged\n",
+               Printable(path).c_str(), Printable(reason).c_str());
+}
+
+std::int32_t StatusFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return 3;  // ERROR_PATH_NOT_FOUND
+    case ENOSPC:
+    case EDQUOT: return status::kDiskFull;
+    case ENOMEM: return status::kOutOfMemory;
+    default: return win32_error::kAccessDenied;
+  }
+}
+
+std::int32_t StatusFromSqlite(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return 0;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return status::kLockViolation;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN: return win32_error::kAccessDenied;
+    case SQLITE_NOMEM: return status::kOutOfMemory;
+    case SQLITE_FULL: return status::kDiskFull;
+    case SQLITE_TOOBIG: return win32_error::kInvalidParameter;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT: return status::kBadDb;
+    default: return status::kRegistryIoFailed;
+  }
+}
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) : rc_(sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr)) {}
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  int prepared() const { return rc_; }
+  sqlite3_stmt* get() const { return stmt_; }
+
+  void Bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  // SQLite binds NULL for a null pointer, and an empty view may have one.
+  void Bind(int index, std::string_view text) {
+    sqlite3_bind_text(stmt_, index, text.empty() ? "" : text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  }
+  void BindBytes(int index, const std::uint8_t* data, std::uint32_t size) {
+    if (size == 0) {
+      sqlite3_bind_zeroblob(stmt_, index, 0);
+    } else {
+      sqlite3_bind_blob64(stmt_, index, data, size, SQLITE_TRANSIENT);
+    }
+  }
+  int Step() { return sqlite3_step(stmt_); }
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_;
+};
+
+// One connection to one store file, for one read or one write transaction.
+class Store {
+ public:
+  Store(std::string path, int busy_timeout_ms) : path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms) {}
+  ~Store() {
+    if (db_ != nullptr) sqlite3_close_v2(db_);  // an open transaction rolls back
+  }
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // 0 inside a read transaction; 2 when there is no store (yet).
+  std::int32_t BeginRead();
+  // 0 inside an immediate write transaction on a sound store.
+  std::int32_t BeginWrite();
+  std::int32_t Commit() {
+    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? 0 : Fail(rc);
+  }
+
+  // The status for a failed SQLite call, naming the file on stderr when the
+  // failure shows the file itself cannot be used.
+  std::int32_t Fail(int rc);
+
+  // 0 and the key's row; 2 when the key or one above it is missing. With
+  // `create` the missing keys are made, in the case given.
+  std::int32_t FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id);
+
+  sqlite3* db() const { return db_; }
+
+ private:
+  std::int32_t Open(int flags);
+  std::int32_t QueryInt(const char* sql, std::int64_t& value);
+  // 0 for our store, 2 for an empty file, 1009 (warned) for anything else.
+  std::int32_t CheckIdentity();
+  std::int32_t EnsureDirectory();
+
+  std::string path_;
+  int busy_timeout_ms_;
+  bool writing_ = false;
+  sqlite3* db_ = nullptr;
+};
+
+std::int32_t Store::Fail(int rc) {
+  const int primary = rc & 0xFF;
+  const bool damaged = primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT;
+  // A reader that cannot get at the file at all (permissions, I/O, missing
+  // tables in a file marked as ours) has found something to look into too;
+  // a writer that is merely refused has not.
+  const bool unreadable = !writing_ && primary != SQLITE_BUSY && primary != SQLITE_LOCKED && primary != SQLITE_NOMEM &&
+                          primary != SQLITE_OK && primary != SQLITE_ROW && primary != SQLITE_DONE;
+  if (damaged || unreadable) {
+    WarnUnusable(path_, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+  }
+  return StatusFromSqlite(rc);
+}
+
+std::int32_t Store::Open(int flags) {
+  // A name starting "file:" must stay a file name, never become a URI.
+  const std::string name = path_.starts_with('/') ? path_ : "./" + path_;
+  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) return Fail(rc);
+  sqlite3_busy_timeout(db_, busy_timeout_ms_);
+  // The file may have been written by anyone: no triggers, views or schema
+  // tricks of theirs run in this process.
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+  return 0;
+}
+
+std::int32_t Store::QueryInt(const char* sql, std::int64_t& value) {
+  Statement statement(db_, sql);
+  if (statement.prepared() != SQLITE_OK) return Fail(statement.prepared());
+  const int rc = statement.Step();
+  if (rc != SQLITE_ROW) return Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+  value = sqlite3_column_int64(statement.get(), 0);
+  return 0;
+}
+
+std::int32_t Store::CheckIdentity() {
+  std::int64_t application_id = 0;
+  std::int64_t version = 0;
+  std::int64_t objects = 0;
+  if (const auto s = QueryInt("PRAGMA application_id", application_id); s != 0) return s;
+  if (const auto s = QueryInt("PRAGMA user_version", version); s != 0) return s;
+  if (const auto s = QueryInt("SELECT count(*) FROM sqlite_master", objects); s != 0) return s;
+  if (application_id == 0 && version == 0 && objects == 0) return win32_error::kFileNotFound;
+  if (application_id != kApplicationId) {
+    WarnUnusable(path_, "not a registry store");
+    return status::kBadDb;
+  }
+  if (version != kFormatVersion) {
+    WarnUnusable(path_, "unknown registry store format " + std::to_string(version));
+    return status::kBadDb;
+  }
+  return 0;
+}
+
+std::int32_t Store::BeginRead() {
+  struct stat info {};
+  if (stat(path_.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return win32_error::kFileNotFound;
+    WarnUnusable(path_, std::strerror(errno));
+    return StatusFromErrno(errno);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    WarnUnusable(path_, "not a regular file");
+    return status::kBadDb;
+  }
+  if (const auto s = Open(SQLITE_OPEN_READONLY); s != 0) return s;
+  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  return CheckIdentity();
+}
+
+std::int32_t Store::EnsureDirectory() {
+  const auto slash = path_.rfind('/');
+  if (slash == std::string::npos || slash == 0) return 0;
+  const std::string directory = path_.substr(0, slash);
+  for (std::size_t at = directory.find('/', 1);; at = directory.find('/', at + 1)) {
+    const std::string prefix = directory.substr(0, at);
+    if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return StatusFromErrno(errno);
+    if (at == std::string::npos) break;
+  }
+  struct stat info {};
+  if (stat(directory.c_str(), &info) != 0) return StatusFromErrno(errno);
+  if (!S_ISDIR(info.st_mode)) return StatusFromErrno(ENOTDIR);
+  return 0;
+}
+
+std::int32_t Store::BeginWrite() {
+  writing_ = true;
+  if (const auto s = EnsureDirectory(); s != 0) return s;
+  struct stat info {};
+  if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    WarnUnusable(path_, "not a regular file");
+    return status::kBadDb;
+  }
+  if (const auto s = Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); s != 0) return s;
+  // SQLite quietly opens a file it may not write read-only.
+  if (sqlite3_db_readonly(db_, "main") == 1) return win32_error::kAccessDenied;
+  // Readers open the store read-only, and a read-only connection can read a
+  // WAL store only while its -wal and -shm files exist: keep them.
+  // Whose file this is is settled before anything is written to it, even
+  // the switch to WAL.
+  if (const auto s = CheckIdentity(); s != 0 && s != win32_error::kFileNotFound) return s;
+
+  int persist = 1;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  // ...but keep the -wal file short once its pages are back in the store.
+  sqlite3_exec(db_, "PRAGMA journal_size_limit = 0", nullptr, nullptr, nullptr);
+
+  bool in_wal = false;
+  {
+    // Finished before the switch below: a running statement would hold
+    // the read transaction that forbids it.
+    Statement mode(db_, "PRAGMA journal_mode");
+    if (mode.prepared() != SQLITE_OK) return Fail(mode.prepared());
+    const int rc = mode.Step();
+    if (rc != SQLITE_ROW) return Fail(rc);
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+    in_wal = text != nullptr && std::strcmp(text, "wal") == 0;
+  }
+  if (!in_wal) {
+    Statement to_wal(db_, "PRAGMA journal_mode=WAL");
+    const int switched = to_wal.prepared() == SQLITE_OK ? to_wal.Step() : to_wal.prepared();
+    // Another process switching at the same moment is as good.
+    if (switched != SQLITE_ROW && (switched & 0xFF) != SQLITE_BUSY) return Fail(switched);
+  }
+
+  if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  const std::int32_t identity = CheckIdentity();
+  if (identity == win32_error::kFileNotFound) {
+    const int rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? 0 : Fail(rc);
+  }
+  if (identity != 0) return identity;
+
+  // A damaged page must not be written over: what is left of the settings
+  // is the administrator's to rescue.
+  Statement check(db_, "PRAGMA quick_check(1)");
+  if (check.prepared() != SQLITE_OK) return Fail(check.prepared());
+  const int rc = check.Step();
+  if (rc != SQLITE_ROW) return Fail(rc);
+  const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+  if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) {
+    WarnUnusable(path_, std::string("integrity check: ") + (verdict != nullptr ? verdict : "no answer"));
+    return status::kBadDb;
+  }
+  return 0;
+}
+
+std::int32_t Store::FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id) {
+  Statement find(db_, "SELECT id FROM reg_key WHERE parent = ?1 AND folded = ?2");
+  if (find.prepared() != SQLITE_OK) return Fail(find.prepared());
+  std::int64_t current = 0;
+  auto descend = [&](std::string_view name) -> std::int32_t {
+    find.Reset();
+    find.Bind(1, current);
+    find.Bind(2, Fold(name));
+    const int rc = find.Step();
+    if (rc == SQLITE_ROW) {
+      current = sqlite3_column_int64(find.get(), 0);
+      return 0;
+    }
+    if (rc != SQLITE_DONE) return Fail(rc);
+    if (!create) return win32_error::kFileNotFound;
+    Statement insert(db_, "INSERT INTO reg_key(parent, name, folded) VALUES(?1, ?2, ?3)");
+    if (insert.prepared() != SQLITE_OK) return Fail(insert.prepared());
+    insert.Bind(1, current);
+    insert.Bind(2, name);
+    insert.Bind(3, Fold(name));
+    if (const int inserted = insert.Step(); inserted != SQLITE_DONE) return Fail(inserted);
+    current = sqlite3_last_insert_rowid(db_);
+    return 0;
+  };
+  if (const auto s = descend(RegistryRootName(root)); s != 0) return s;
+  for (const auto& part : path) {
+    if (const auto s = descend(part); s != 0) return s;
+  }
+  id = current;
+  return 0;
+}
+
+bool IsPredefinedRoot(RegistryKey key) { return !RegistryRootName(key).empty(); }
+
+}  // namespace
+
+std::string RegistryStorePath() {
+  const char* chosen = std::getenv("DOVEL_REGISTRY");
+  return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : std::string(kDefaultStorePath);
+}
+
+struct SqliteRegistry::Impl {
+  // What an open handle stands for: a key path in one store file.
+  struct Entry {
+    std::string database;
+    RegistryKey root = 0;
+    std::vector<std::string> path;
+  };
+
+  explicit Impl(Options chosen) : options(std::move(chosen)) {}
+
+  // The entry for a key below `parent` (a root or an open handle).
+  std::int32_t Resolve(RegistryKey parent, std::string_view sub_key, Entry& entry) {
+    std::vector<std::string> parts;
+    if (IsPredefinedRoot(parent)) {
+      entry.root = parent;
+    } else {
+      std::lock_guard lock(mutex);
+      const auto found = handles.find(parent);
+      if (found == handles.end()) return win32_error::kInvalidHandle;
+      entry = found->second;
+    }
+    if (const auto s = SplitKeyPath(sub_key, parts); s != 0) return s;
+    if (entry.path.size() + parts.size() > kMaxDepth) return win32_error::kInvalidParameter;
+    entry.path.insert(entry.path.end(), parts.begin(), parts.end());
+    if (IsPredefinedRoot(parent)) entry.database = options.database_path();
+    return 0;
+  }
+
+  std::int32_t Lookup(RegistryKey key, Entry& entry) {
+    std::lock_guard lock(mutex);
+    const auto found = handles.find(key);
+    if (found == handles.end()) return win32_error::kInvalidHandle;
+    entry = found->second;
+    return 0;
+  }
+
+  std::int32_t Issue(Entry entry, RegistryKey& key) {
+    std::lock_guard lock(mutex);
+    if (handles.size() >= kMaxOpenHandles) return status::kNoSystemResources;
+    do {
+      next += 4;
+      if (next == 0 || IsPredefinedRoot(next)) next = 0x1000;
+    } while (handles.count(next) != 0);
+    handles.emplace(next, std::move(entry));
+    key = next;
+    return 0;
+  }
+
+  Options options;
+  mutable std::mutex mutex;
+  std::map<RegistryKey, Entry> handles;
+  RegistryKey next = 0x1000;
+};
+
+SqliteRegistry::SqliteRegistry() : SqliteRegistry(Options{}) {}
+SqliteRegistry::SqliteRegistry(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+SqliteRegistry::~SqliteRegistry() = default;
+
+std::int32_t SqliteRegistry::OpenKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
+  key = 0;
+  Impl::Entry entry;
+  if (const auto s = impl_->Resolve(root, sub_key, entry); s != 0) return s;
+  // A root always exists, even before its store does.
+  if (!entry.path.empty()) {
+    Store store(entry.database, impl_->options.busy_timeout_ms);
+    if (const auto s = store.BeginRead(); s != 0) return s;
+    std::int64_t id = 0;
+    if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+  }
+  return impl_->Issue(std::move(entry), key);
+}
+
+std::int32_t SqliteRegistry::CreateKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
+  key = 0;
+  Impl::Entry entry;
+  if (const auto s = impl_->Resolve(root, sub_key, entry); s != 0) return s;
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginWrite(); s != 0) return s;
+  std::int64_t id = 0;
+  if (const auto s = store.FindKey(entry.root, entry.path, true, id); s != 0) return s;
+  if (const auto s = store.Commit(); s != 0) return s;
+  return impl_->Issue(std::move(entry), key);
+}
+
+std::int32_t SqliteRegistry::QueryValue(RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                                        std::uint8_t* data, std::uint32_t* size) {
+  if (data != nullptr && size == nullptr) return win32_error::kInvalidParameter;
+  Impl::Entry entry;
+  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  value_name = UpToNul(value_name);
+  if (value_name.size() > kMaxValueNameLength) return win32_error::kFileNotFound;
+
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginRead(); s != 0) return s;
+  std::int64_t id = 0;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+  Statement select(store.db(), "SELECT type, data FROM reg_value WHERE key = ?1 AND folded = ?2");
+  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
+  select.Bind(1, id);
+  select.Bind(2, Fold(value_name));
+  const int rc = select.Step();
+  if (rc == SQLITE_DONE) return win32_error::kFileNotFound;
+  if (rc != SQLITE_ROW) return store.Fail(rc);
+
+  // Another process wrote this row: check it before believing it.
+  const std::int64_t stored_type = sqlite3_column_int64(select.get(), 0);
+  if (stored_type < 0 || stored_type > std::numeric_limits<std::uint32_t>::max()) return store.Fail(SQLITE_CORRUPT);
+  const void* bytes = sqlite3_column_blob(select.get(), 1);
+  const int length = sqlite3_column_bytes(select.get(), 1);
+  if (length < 0 || (length > 0 && bytes == nullptr)) return store.Fail(sqlite3_errcode(store.db()));
+  const auto needed = static_cast<std::uint32_t>(length);
+
+  if (type != nullptr) *type = static_cast<std::uint32_t>(stored_type);
+  if (data != nullptr) {
+    if (*size < needed) {
+      *size = needed;
+      return status::kMoreData;
+    }
+    if (needed > 0) std::memcpy(data, bytes, needed);
+  }
+  if (size != nullptr) *size = needed;
+  return 0;
+}
+
+std::int32_t SqliteRegistry::SetValue(RegistryKey key, std::string_view value_name, std::uint32_t type,
+                                      const std::uint8_t* data, std::uint32_t size) {
+  if (data == nullptr && size != 0) return win32_error::kInvalidParameter;
+  Impl::Entry entry;
+  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  value_name = UpToNul(value_name);
+  if (value_name.size() > kMaxValueNameLength) return win32_error::kInvalidParameter;
+
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginWrite(); s != 0) return s;
+  std::int64_t id = 0;
+  // A root comes into being with its first value; any other key must still
+  // be there.
+  const std::int32_t found = store.FindKey(entry.root, entry.path, entry.path.empty(), id);
+  if (found == win32_error::kFileNotFound) return status::kKeyDeleted;
+  if (found != 0) return found;
+  Statement upsert(store.db(),
+                   "INSERT INTO reg_value(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                   "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+  if (upsert.prepared() != SQLITE_OK) return store.Fail(upsert.prepared());
+  upsert.Bind(1, id);
+  upsert.Bind(2, value_name);
+  upsert.Bind(3, Fold(value_name));
+  upsert.Bind(4, static_cast<std::int64_t>(type));
+  upsert.BindBytes(5, data, size);
+  if (const int rc = upsert.Step(); rc != SQLITE_DONE) return store.Fail(rc);
+  return store.Commit();
+}
+
+std::int32_t SqliteRegistry::DeleteValue(RegistryKey key, std::string_view value_name) {
+  Impl::Entry entry;
+  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  value_name = UpToNul(value_name);
+  // Look first, so that deleting nothing never needs write access.
+  {
+    Store reader(entry.database, impl_->options.busy_timeout_ms);
+    if (const auto s = reader.BeginRead(); s != 0) return s;
+    std::int64_t id = 0;
+    if (const auto s = reader.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+    Statement select(reader.db(), "SELECT 1 FROM reg_value WHERE key = ?1 AND folded = ?2");
+    if (select.prepared() != SQLITE_OK) return reader.Fail(select.prepared());
+    select.Bind(1, id);
+    select.Bind(2, Fold(value_name));
+    const int rc = select.Step();
+    if (rc == SQLITE_DONE) return win32_error::kFileNotFound;
+    if (rc != SQLITE_ROW) return reader.Fail(rc);
+  }
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginWrite(); s != 0) return s;
+  std::int64_t id = 0;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+  Statement remove(store.db(), "DELETE FROM reg_value WHERE key = ?1 AND folded = ?2");
+  if (remove.prepared() != SQLITE_OK) return store.Fail(remove.prepared());
+  remove.Bind(1, id);
+  remove.Bind(2, Fold(value_name));
+  if (const int rc = remove.Step(); rc != SQLITE_DONE) return store.Fail(rc);
+  if (sqlite3_changes(store.db()) == 0) return win32_error::kFileNotFound;
+  return store.Commit();
+}
+
+std::int32_t SqliteRegistry::EnumKey(RegistryKey key, std::uint32_t index, std::string& name) {
+  Impl::Entry entry;
+  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
+  std::int64_t id = 0;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) {
+    return s == win32_error::kFileNotFound && entry.path.empty() ? status::kNoMoreItems : s;
+  }
+  Statement select(store.db(), "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY folded, id LIMIT 1 OFFSET ?2");
+  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
+  select.Bind(1, id);
+  select.Bind(2, static_cast<std::int64_t>(index));
+  const int rc = select.Step();
+  if (rc == SQLITE_DONE) return status::kNoMoreItems;
+  if (rc != SQLITE_ROW) return store.Fail(rc);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
+  name.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
+  return 0;
+}
+
+std::int32_t SqliteRegistry::EnumValue(RegistryKey key, std::uint32_t index, std::string& name, std::uint32_t& type) {
+  Impl::Entry entry;
+  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  Store store(entry.database, impl_->options.busy_timeout_ms);
+  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
+  std::int64_t id = 0;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) {
+    return s == win32_error::kFileNotFound && entry.path.empty() ? status::kNoMoreItems : s;
+  }
+  Statement select(store.db(), "SELECT name, type FROM reg_value WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
+  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
+  select.Bind(1, id);
+  select.Bind(2, static_cast<std::int64_t>(index));
+  const int rc = select.Step();
+  if (rc == SQLITE_DONE) return status::kNoMoreItems;
+  if (rc != SQLITE_ROW) return store.Fail(rc);
+  const std::int64_t stored_type = sqlite3_column_int64(select.get(), 1);
+  if (stored_type < 0 || stored_type > std::numeric_limits<std::uint32_t>::max()) return store.Fail(SQLITE_CORRUPT);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
+  name.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
+  type = static_cast<std::uint32_t>(stored_type);
+  return 0;
+}
+
+std::int32_t SqliteRegistry::CloseKey(RegistryKey key) {
+  if (IsPredefinedRoot(key)) return 0;
+  std::lock_guard lock(impl_->mutex);
+  return impl_->handles.erase(key) == 1 ? 0 : win32_error::kInvalidHandle;
+}
+
+std::size_t SqliteRegistry::OpenHandleCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->handles.size();
+}
+
+std::int32_t CheckRegistryStore(const std::string& path, std::string& detail) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    detail = std::strerror(errno);
+    return errno == ENOENT || errno == ENOTDIR ? win32_error::kFileNotFound : status::kBadDb;
+  }
+  sqlite3* db = nullptr;
+  const std::string name = path.starts_with('/') ? path : "./" + path;
+  int rc = sqlite3_open_v2(name.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::int32_t result = status::kBadDb;
+  if (rc == SQLITE_OK) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
+    detail.clear();
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      rc = sqlite3_step(statement);
+      if (rc != SQLITE_ROW) break;
+      const auto* line = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+      if (!detail.empty()) detail += "; ";
+      detail += line != nullptr ? line : "";
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) {
+      detail = sqlite3_errmsg(db);
+    } else if (detail == "ok") {
+      sqlite3_stmt* identity = nullptr;
+      if (sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &identity, nullptr) == SQLITE_OK &&
+          sqlite3_step(identity) == SQLITE_ROW && sqlite3_column_int64(identity, 0) == kApplicationId) {
+        result = 0;
+      } else {
+        detail = "not a registry store";
+      }
+      sqlite3_finalize(identity);
+    }
+  } else {
+    detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  }
+  sqlite3_close_v2(db);
+  return result;
+}
+
+}  // namespace dovel::platform

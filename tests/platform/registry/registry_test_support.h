@@ -1,0 +1,141 @@
+#pragma once
+
+// Helpers for tests that touch the registry store: a store file of the
+// test's own, children (optionally unprivileged) and raw file access.
+
+#include <grp.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/registry/registry.h"
+
+namespace dovel::testing {
+
+// No test may reach the machine's store: a test that forgets TempRegistry
+// reads defaults and cannot write (a path below a file).
+inline const bool kMachineStoreFenced = [] {
+  setenv("DOVEL_REGISTRY", "/proc/version/dovel-tests-use-TempRegistry", 1);
+  return true;
+}();
+
+// A fresh directory under /tmp and a store path inside it, named in
+// DOVEL_REGISTRY while the guard lives; the directory and all in it go away
+// with the guard.
+class TempRegistry {
+ public:
+  TempRegistry() {
+    char pattern[] = "/tmp/dovel-registry-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    directory_ = made != nullptr ? made : "";
+    path_ = directory_ + "/store/registry.db";
+    if (const char* old = std::getenv("DOVEL_REGISTRY")) previous_ = old;
+    setenv("DOVEL_REGISTRY", path_.c_str(), 1);
+  }
+  ~TempRegistry() {
+    if (previous_) {
+      setenv("DOVEL_REGISTRY", previous_->c_str(), 1);
+    } else {
+      unsetenv("DOVEL_REGISTRY");
+    }
+    std::error_code ignored;
+    if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
+  }
+  TempRegistry(const TempRegistry&) = delete;
+  TempRegistry& operator=(const TempRegistry&) = delete;
+
+  const std::string& directory() const { return directory_; }
+  const std::string& path() const { return path_; }
+  bool ok() const { return !directory_.empty(); }
+
+  // Points DOVEL_REGISTRY elsewhere (restored by the destructor).
+  void Use(const std::string& path) const { setenv("DOVEL_REGISTRY", path.c_str(), 1); }
+
+ private:
+  std::string directory_;
+  std::string path_;
+  std::optional<std::string> previous_;
+};
+
+// Runs `body` in a forked child and returns its exit status (or 128 + the
+// signal that ended it). With `unprivileged` the child first becomes the
+// user and group "nobody", so file permissions apply to it.
+inline int RunInChild(const std::function<int()>& body, bool unprivileged = false) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unprivileged && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(120);
+    _exit(body());
+  }
+  if (child < 0) return -1;
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string Garbage(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 0x2545F491u;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+// A value as stored: its type and bytes. Status as the registry returned it.
+struct StoredValue {
+  std::int32_t status = -1;
+  std::uint32_t type = 0;
+  std::string bytes;
+};
+
+inline StoredValue ReadStored(platform::Registry& registry, platform::RegistryKey root, std::string_view key_path,
+                              std::string_view name) {
+  StoredValue value;
+  platform::RegistryKey key = 0;
+  value.status = registry.OpenKey(root, key_path, key);
+  if (value.status != 0) return value;
+  std::uint32_t size = 0;
+  value.status = registry.QueryValue(key, name, &value.type, nullptr, &size);
+  if (value.status == 0) {
+    value.bytes.assign(size, '\0');
+    value.status = registry.QueryValue(key, name, &value.type, reinterpret_cast<std::uint8_t*>(value.bytes.data()),
+                                       &size);
+  }
+  registry.CloseKey(key);
+  return value;
+}
+
+inline std::int32_t WriteStored(platform::Registry& registry, platform::RegistryKey root, std::string_view key_path,
+                                std::string_view name, std::uint32_t type, std::string_view bytes) {
+  platform::RegistryKey key = 0;
+  std::int32_t status = registry.CreateKey(root, key_path, key);
+  if (status == 0) {
+    status = registry.SetValue(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                               static_cast<std::uint32_t>(bytes.size()));
+  }
+  registry.CloseKey(key);
+  return status;
+}
+
+}  // namespace dovel::testing

@@ -1,0 +1,284 @@
+// dovel-reg: reads and changes the settings the server keeps in the
+// registry (on POSIX the store named by $DOVEL_REGISTRY, else
+// /var/lib/dovel/registry.db).
+//
+//   dovel-reg get KEYPATH NAME
+//   dovel-reg set KEYPATH NAME VALUE      (stored as REG_SZ)
+//   dovel-reg list KEYPATH
+//   dovel-reg delete KEYPATH NAME
+//
+// KEYPATH starts with a root (HKLM, HKCU, HKCR, HKU, HKCC or the long
+// HKEY_ names): HKLM\Software\Ostrel\Vimra\Communications. Exit status 0 on
+// success, 1 otherwise with the reason on stderr.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/automation/text.h"
+#include "platform/registry/registry.h"
+
+namespace {
+
+namespace platform = dovel::platform;
+
+// The store holds 8-bit text that the server reads as Latin-1; terminals
+// speak UTF-8. Characters beyond Latin-1 become '?', as the server would
+// store them.
+std::string ToStoreText(std::string_view utf8) {
+  const std::u16string wide = platform::automation::FromUtf8(utf8);
+  std::string bytes;
+  bytes.reserve(wide.size());
+  for (const char16_t unit : wide) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
+  return bytes;
+}
+
+std::string FromStoreText(std::string_view bytes) {
+  std::u16string wide;
+  wide.reserve(bytes.size());
+  for (const char byte : bytes) wide += static_cast<char16_t>(static_cast<unsigned char>(byte));
+  return platform::automation::ToUtf8(wide);
+}
+
+std::string Describe(std::int32_t status) {
+  const char* text = nullptr;
+  switch (status) {
+    case 2: text = "not found"; break;
+    case 3: text = "the store's directory cannot be made"; break;
+    case 5: text = "access denied"; break;
+    case 6: text = "invalid handle"; break;
+    case 14: text = "out of memory"; break;
+    case 33: text = "the store stayed locked by another process"; break;
+    case 87: text = "invalid parameter"; break;
+    case 112: text = "disk full"; break;
+    case 161: text = "bad key path (empty key name)"; break;
+    case 1009: text = "the store is corrupt or not a registry store"; break;
+    case 1016: text = "I/O error in the store"; break;
+    case 1018: text = "the key was deleted"; break;
+    case 1450: text = "too many open keys"; break;
+    default: break;
+  }
+  std::string out = "error " + std::to_string(status);
+  if (text != nullptr) out += std::string(" (") + text + ")";
+  return out;
+}
+
+int Usage() {
+  std::fputs(
+      "usage: dovel-reg get KEYPATH NAME\n"
+      "       dovel-reg set KEYPATH NAME VALUE\n"
+      "       dovel-reg list KEYPATH\n"
+      "       dovel-reg delete KEYPATH NAME\n"
+      "KEYPATH: ROOT\\Key\\..., ROOT one of HKLM HKCU HKCR HKU HKCC (or HKEY_...),\n"
+      "e.g. HKLM\\Software\\Ostrel\\Vimra\\Communications. NAME \"\" is the key's default value.\n",
+      stderr);
+  return 1;
+}
+
+struct KeyPath {
+  platform::RegistryKey root = 0;
+  std::string sub_key;  // in store text
+  std::string shown;    // as the user wrote it, with the root's long name
+};
+
+bool ParseKeyPath(std::string_view text, KeyPath& path) {
+  const auto slash = text.find('\\');
+  const std::string_view root_name = text.substr(0, slash);
+  if (!platform::RegistryRootFromName(root_name, path.root)) {
+    std::fprintf(stderr, "dovel-reg: %.*s is not a registry root (use HKLM, HKCU, HKCR, HKU or HKCC)\n",
+                 static_cast<int>(root_name.size()), root_name.data());
+    return false;
+  }
+  const std::string_view rest = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
+  path.sub_key = ToStoreText(rest);
+  path.shown = std::string(platform::RegistryRootName(path.root));
+  if (!rest.empty()) path.shown += "\\" + std::string(rest);
+  return true;
+}
+
+std::string ShowName(std::string_view name) { return name.empty() ? "(default)" : FromStoreText(name); }
+
+// A value as text for the terminal: text types up to their first NUL,
+// numbers in decimal, anything else as hexadecimal bytes.
+std::string FormatData(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+  auto little_endian = [&](std::size_t bytes) {
+    std::uint64_t value = 0;
+    for (std::size_t i = bytes; i-- > 0;) value = (value << 8) | data[i];
+    return value;
+  };
+  if (type == platform::reg_type::kSz || type == platform::reg_type::kExpandSz) {
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    return FromStoreText(text.substr(0, text.find('\0')));
+  }
+  if (type == platform::reg_type::kDword && data.size() == 4) return std::to_string(little_endian(4));
+  if (type == platform::reg_type::kQword && data.size() == 8) return std::to_string(little_endian(8));
+  std::string hex;
+  char pair[4];
+  for (const std::uint8_t byte : data) {
+    std::snprintf(pair, sizeof pair, "%s%02x", hex.empty() ? "" : " ", byte);
+    hex += pair;
+  }
+  return hex;
+}
+
+// Reads a value whatever its size; the status of the registry call.
+std::int32_t ReadValue(platform::Registry& registry, platform::RegistryKey key, const std::string& name,
+                       std::uint32_t& type, std::vector<std::uint8_t>& data) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::uint32_t size = 0;
+    if (const auto status = registry.QueryValue(key, name, &type, nullptr, &size); status != 0) return status;
+    data.assign(size, 0);
+    std::uint32_t capacity = size;
+    const auto status = registry.QueryValue(key, name, &type, data.data(), &capacity);
+    // Another process may have made it longer in between: ask again.
+    if (status == platform::registry_error::kMoreData) continue;
+    if (status == 0) data.resize(capacity);
+    return status;
+  }
+  return platform::registry_error::kMoreData;
+}
+
+class OpenedKey {
+ public:
+  explicit OpenedKey(platform::Registry& registry) : registry_(registry) {}
+  ~OpenedKey() {
+    if (key_ != 0) registry_.CloseKey(key_);
+  }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+  platform::RegistryKey& handle() { return key_; }
+
+ private:
+  platform::Registry& registry_;
+  platform::RegistryKey key_ = 0;
+};
+
+int OpenFailed(const KeyPath& path, std::int32_t status) {
+  if (status == 2) {
+    std::fprintf(stderr, "dovel-reg: no such key: %s\n", path.shown.c_str());
+  } else {
+    std::fprintf(stderr, "dovel-reg: cannot open %s: %s\n", path.shown.c_str(), Describe(status).c_str());
+  }
+  return 1;
+}
+
+int Get(const KeyPath& path, const std::string& name) {
+  platform::Registry& registry = platform::CurrentRegistry();
+  OpenedKey key(registry);
+  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+    return OpenFailed(path, status);
+  }
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  if (const auto status = ReadValue(registry, key.handle(), name, type, data); status != 0) {
+    if (status == 2) {
+      std::fprintf(stderr, "dovel-reg: no value %s in %s\n", ShowName(name).c_str(), path.shown.c_str());
+    } else {
+      std::fprintf(stderr, "dovel-reg: cannot read %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),
+                   Describe(status).c_str());
+    }
+    return 1;
+  }
+  std::printf("%s\n", FormatData(type, data).c_str());
+  return 0;
+}
+
+int Set(const KeyPath& path, const std::string& name, const std::string& value) {
+  platform::Registry& registry = platform::CurrentRegistry();
+  OpenedKey key(registry);
+  if (const auto status = registry.CreateKey(path.root, path.sub_key, key.handle()); status != 0) {
+    std::fprintf(stderr, "dovel-reg: cannot create %s: %s\n", path.shown.c_str(), Describe(status).c_str());
+    return 1;
+  }
+  std::string bytes = value;
+  bytes.push_back('\0');  // stored with its NUL, as the server writes text
+  const auto status = registry.SetValue(key.handle(), name, platform::reg_type::kSz,
+                                        reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                        static_cast<std::uint32_t>(bytes.size()));
+  if (status != 0) {
+    std::fprintf(stderr, "dovel-reg: cannot write %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),
+                 Describe(status).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int List(const KeyPath& path) {
+  platform::Registry& registry = platform::CurrentRegistry();
+  OpenedKey key(registry);
+  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+    return OpenFailed(path, status);
+  }
+  std::int32_t status = 0;
+  for (std::uint32_t index = 0;; ++index) {
+    std::string name;
+    status = registry.EnumKey(key.handle(), index, name);
+    if (status != 0) break;
+    std::printf("%s\\\n", FromStoreText(name).c_str());
+  }
+  if (status != platform::registry_error::kNoMoreItems) {
+    std::fprintf(stderr, "dovel-reg: cannot list %s: %s\n", path.shown.c_str(), Describe(status).c_str());
+    return 1;
+  }
+  for (std::uint32_t index = 0;; ++index) {
+    std::string name;
+    std::uint32_t type = 0;
+    status = registry.EnumValue(key.handle(), index, name, type);
+    if (status != 0) break;
+    std::vector<std::uint8_t> data;
+    const auto read = ReadValue(registry, key.handle(), name, type, data);
+    std::printf("%s\t%s\t%s\n", ShowName(name).c_str(), platform::RegistryTypeName(type).c_str(),
+                read == 0 ? FormatData(type, data).c_str() : ("<" + Describe(read) + ">").c_str());
+  }
+  if (status != platform::registry_error::kNoMoreItems) {
+    std::fprintf(stderr, "dovel-reg: cannot list %s: %s\n", path.shown.c_str(), Describe(status).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Delete(const KeyPath& path, const std::string& name) {
+  platform::Registry& registry = platform::CurrentRegistry();
+  OpenedKey key(registry);
+  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+    return OpenFailed(path, status);
+  }
+  if (const auto status = registry.DeleteValue(key.handle(), name); status != 0) {
+    if (status == 2) {
+      std::fprintf(stderr, "dovel-reg: no value %s in %s\n", ShowName(name).c_str(), path.shown.c_str());
+    } else {
+      std::fprintf(stderr, "dovel-reg: cannot delete %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),
+                   Describe(status).c_str());
+    }
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const std::string_view command = argv[1];
+  KeyPath path;
+  const auto expect = [&](int count) { return argc == count; };
+  if (command == "get" && expect(4)) {
+    if (!ParseKeyPath(argv[2], path)) return 1;
+    return Get(path, ToStoreText(argv[3]));
+  }
+  if (command == "set" && expect(5)) {
+    if (!ParseKeyPath(argv[2], path)) return 1;
+    return Set(path, ToStoreText(argv[3]), ToStoreText(argv[4]));
+  }
+  if (command == "list" && expect(3)) {
+    if (!ParseKeyPath(argv[2], path)) return 1;
+    return List(path);
+  }
+  if (command == "delete" && expect(4)) {
+    if (!ParseKeyPath(argv[2], path)) return 1;
+    return Delete(path, ToStoreText(argv[3]));
+  }
+  return Usage();
+}
