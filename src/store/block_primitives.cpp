@@ -1,5 +1,6 @@
 #include "store/block_primitives.h"
 
+#include <bit>
 #include <cstring>
 
 #include "config/error_styles.h"
@@ -24,6 +25,10 @@ void CheckRange(const std::byte* view, std::uint32_t offset, std::int32_t count)
 void PutViewString(std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count) {
   CheckRange(view, offset, byte_count);
   if (static_cast<std::size_t>(byte_count) > value.size() * 2) Raise(config::kErrInvalidProcedureCall);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(view + offset, value.data(), static_cast<std::size_t>(byte_count));
+    return;
+  }
   // Little-endian code units, whatever the host's byte order.
   std::byte staging[kBlockBytes];
   for (std::int32_t i = 0; i < byte_count; ++i) {
@@ -35,14 +40,30 @@ void PutViewString(std::byte* view, std::uint32_t offset, std::u16string_view va
 
 std::u16string GetViewString(const std::byte* view, std::uint32_t offset, std::int32_t byte_count) {
   CheckRange(view, offset, byte_count);
+  std::u16string text(static_cast<std::size_t>(byte_count / 2), u'\0');
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(text.data(), view + offset, text.size() * 2);
+    return text;
+  }
   std::byte staging[kBlockBytes];
   std::memcpy(staging, view + offset, static_cast<std::size_t>(byte_count));
-  std::u16string text(static_cast<std::size_t>(byte_count / 2), u'\0');
   for (std::size_t i = 0; i < text.size(); ++i) {
     text[i] = static_cast<char16_t>(std::to_integer<unsigned>(staging[2 * i]) |
                                     std::to_integer<unsigned>(staging[2 * i + 1]) << 8);
   }
   return text;
+}
+
+bool ViewStringEquals(const std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count) {
+  CheckRange(view, offset, byte_count);
+  if (value.size() * 2 != static_cast<std::size_t>(byte_count)) return false;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const std::size_t at = offset + 2 * i;
+    const auto unit = static_cast<char16_t>(std::to_integer<unsigned>(view[at]) |
+                                            std::to_integer<unsigned>(view[at + 1]) << 8);
+    if (unit != value[i]) return false;
+  }
+  return true;
 }
 
 void PutView16(std::byte* view, std::uint32_t offset, std::int16_t value) {

@@ -24,6 +24,11 @@ void PutViewString(std::byte* view, std::uint32_t offset, std::u16string_view va
 // U+0000 stays in the string. An odd count drops the incomplete last byte.
 std::u16string GetViewString(const std::byte* view, std::uint32_t offset, std::int32_t byte_count);
 
+// Whether the `byte_count` bytes at `offset` hold exactly the first
+// `byte_count` bytes of `value`'s code units: GetViewString(...) == value
+// without making the string.
+bool ViewStringEquals(const std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count);
+
 // 16-bit little-endian integers (counts, Priority, Booleans as 0 / -1).
 void PutView16(std::byte* view, std::uint32_t offset, std::int16_t value);
 std::int16_t GetView16(const std::byte* view, std::uint32_t offset);

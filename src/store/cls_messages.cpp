@@ -3,6 +3,7 @@
 #include "config/error_styles.h"
 #include "config/mod_error_list.h"
 #include "store/block_layout.h"
+#include "store/block_primitives.h"
 #include "store/fields.h"
 
 namespace dovel::store {
@@ -46,8 +47,9 @@ void clsMessages::FirstMsgGUID(std::u16string_view szVal) {
 std::shared_ptr<clsMessage> clsMessages::FirstMsg() const {
   std::shared_ptr<clsMessage> first;
   config::Reporting(config::sites::kMessagesFirstMsg, [&] {
+    // The empty list is the common case of every tick: compared in place.
+    if (ViewStringEquals(block_.View(), layout::kFirstMsgGuid, m_szGUID, layout::kIdentifierBytes)) return;
     const std::u16string first_guid = FirstMsgGUID();
-    if (first_guid == m_szGUID) return;  // empty list
     auto loaded = std::make_shared<clsMessage>();
     if (const std::int32_t result = loaded->Load(first_guid); result != 0) Raise(result);
     first = std::move(loaded);
