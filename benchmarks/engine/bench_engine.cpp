@@ -1,0 +1,185 @@
+// The worker tick and many idle queue objects, against baselines measured
+// in the same run:
+//   BM_IdleTick            all lists empty, supervision off: reads two list
+//                          heads and re-arms the worker timer
+//   BM_TimerRearm          baseline: the disable/enable pair alone
+//   BM_DispatchTick        one message handed over: opens and closes its
+//                          block; the handler puts it back at the head
+//   BM_BlockOpenClose      baseline: open + map + first read + unmap + close
+//                          of a block that another handle holds
+//   BM_IdleQueueObjects/N  N idle queue objects on the real loop at the
+//                          default 500 ms poll rate for a few seconds of wall
+//                          time: CPU per second of wall time (% of one core)
+//                          and resident memory per object
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/cls_msg_queue.h"
+#include "config/mod_globals.h"
+#include "engine/frm_msg_queue.h"
+#include "platform/automation/text.h"
+#include "platform/guid/guid_source.h"
+#include "platform/loop/message_loop.h"
+#include "platform/process/descriptor_limit.h"
+#include "platform/process/process_info.h"
+#include "platform/shared_memory/shared_memory.h"
+#include "store/cls_message.h"
+#include "store/cls_messages.h"
+
+namespace {
+
+using namespace dovel;
+
+class NullParent final : public engine::QueueEvents {
+ public:
+  std::function<void()> on_send_data;
+  void RaiseSendData() override {
+    if (on_send_data) on_send_data();
+  }
+  void RaiseTimeout() override {}
+  void RaiseInactiveSession() override {}
+  void RaiseHeartbeat() override {}
+  void RaiseDiagRefresh() override {}
+};
+
+std::u16string FreshIdentifier() {
+  platform::Guid guid;
+  platform::CurrentGuidSource().CreateGuid(guid);
+  char16_t text[39] = {};
+  platform::StringFromGuid2(guid, text, 39);
+  return std::u16string(text, 38);
+}
+
+std::shared_ptr<engine::frmMsgQueue> StartEngine(const std::shared_ptr<NullParent>& parent) {
+  g_iStandardPollRate = 500;
+  auto engine = engine::frmMsgQueue::New();
+  engine->Parent = parent;
+  engine->Form_Load();
+  return engine;
+}
+
+void BM_IdleTick(benchmark::State& state) {
+  auto parent = std::make_shared<NullParent>();
+  auto engine = StartEngine(parent);
+  for (auto _ : state) engine->tmrWorker_Timer();
+  engine->Form_Unload();
+}
+BENCHMARK(BM_IdleTick);
+
+void BM_TimerRearm(benchmark::State& state) {
+  auto parent = std::make_shared<NullParent>();
+  auto engine = StartEngine(parent);
+  const auto& timer = engine->tmrWorker();
+  for (auto _ : state) {
+    timer->SetEnabled(false);
+    timer->SetEnabled(true);
+  }
+  engine->Form_Unload();
+}
+BENCHMARK(BM_TimerRearm);
+
+void BM_DispatchTick(benchmark::State& state) {
+  auto parent = std::make_shared<NullParent>();
+  auto engine = StartEngine(parent);
+  store::clsMessages work, current;
+  work.Load(engine->WorkQueueGUID);
+  current.Load(engine->CurrentMsgGUID);
+  const std::u16string guid = FreshIdentifier();
+  store::clsMessage message;
+  message.Create(guid);
+  message.Name(u"payload");
+  // Puts the message back as the only one of the work queue: four
+  // identifier writes on blocks that are already open.
+  auto requeue = [&] {
+    current.FirstMsgGUID(engine->CurrentMsgGUID);
+    message.HeadGUID(engine->WorkQueueGUID);
+    message.NextMsgGUID(engine->WorkQueueGUID);
+    work.FirstMsgGUID(guid);
+  };
+  requeue();
+  std::int64_t dispatched = 0;
+  parent->on_send_data = [&] {
+    ++dispatched;
+    requeue();
+  };
+  for (auto _ : state) engine->tmrWorker_Timer();
+  state.counters["dispatched_per_tick"] = benchmark::Counter(static_cast<double>(dispatched) / static_cast<double>(state.iterations()));
+  engine->Form_Unload();
+}
+BENCHMARK(BM_DispatchTick);
+
+void BM_BlockOpenClose(benchmark::State& state) {
+  store::clsMessages head;
+  const std::u16string guid = FreshIdentifier();
+  head.Create(guid);
+  std::string name;
+  platform::automation::ToAsciiName(guid, name);
+  platform::SharedMemory& memory = platform::CurrentSharedMemory();
+  for (auto _ : state) {
+    const platform::OpenResult opened = memory.Open(name);
+    const platform::MapResult mapped = memory.Map(opened.handle);
+    // Touch the view as any use of the block does (the first touch of a new
+    // mapping costs a page fault).
+    benchmark::DoNotOptimize(*static_cast<volatile std::byte*>(mapped.view));
+    memory.Unmap(mapped.view);
+    memory.Close(opened.handle);
+  }
+}
+BENCHMARK(BM_BlockOpenClose);
+
+long ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * 4096;
+}
+
+void BM_IdleQueueObjects(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  platform::RaiseDescriptorLimit();
+  platform::MessageLoop& loop = platform::CurrentMessageLoop();
+  for (auto _ : state) {
+    const long rss_before = ResidentBytes();
+    const std::size_t heap_before = mallinfo2().uordblks;
+    std::vector<std::shared_ptr<com::clsMsgQueue>> queues;
+    queues.reserve(count);
+    std::size_t started = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      queues.push_back(com::clsMsgQueue::New());
+      std::shared_ptr<platform::Timer> worker;
+      queues.back()->get_WorkerTimer(worker);
+      started += worker != nullptr && worker->Enabled() ? 1 : 0;
+    }
+    const long rss_after = ResidentBytes();
+    const std::size_t heap_after = mallinfo2().uordblks;
+
+    const auto wall_start = std::chrono::steady_clock::now();
+    const std::clock_t cpu_start = std::clock();
+    bool elapsed = false;
+    const auto stop = loop.CreateTimer([&] { elapsed = true; });
+    stop->SetInterval(3000);
+    stop->SetEnabled(true);
+    loop.RunUntil([&] { return elapsed; });
+    const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    state.SetIterationTime(wall);
+
+    state.counters["started"] = static_cast<double>(started);
+    state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
+    state.counters["rss_per_object_B"] = static_cast<double>(rss_after - rss_before) / static_cast<double>(count);
+    state.counters["heap_per_object_B"] = static_cast<double>(heap_after - heap_before) / static_cast<double>(count);
+    for (const auto& queue : queues) queue->UnloadQueue();
+  }
+}
+BENCHMARK(BM_IdleQueueObjects)->Arg(100)->Arg(1000)->Arg(5000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

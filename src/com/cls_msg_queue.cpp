@@ -1,0 +1,134 @@
+#include "com/cls_msg_queue.h"
+
+#include <vector>
+
+#include "config/error_styles.h"
+#include "config/mod_globals.h"
+#include "config/report_sites.h"
+
+namespace dovel::com {
+
+std::shared_ptr<clsMsgQueue> clsMsgQueue::New() {
+  std::shared_ptr<clsMsgQueue> queue(new clsMsgQueue());
+  queue->Class_Initialize();
+  return queue;
+}
+
+void clsMsgQueue::Class_Initialize() {
+  loop_ = &platform::CurrentMessageLoop();
+  config::Reporting(config::sites::kQueueClassInitialize, [&] {
+    InitApplicationVariables();
+    m_frmQueue = engine::frmMsgQueue::New();
+    m_frmQueue->Parent = shared_from_this();
+    m_frmQueue->Form_Load();
+  });
+}
+
+clsMsgQueue::~clsMsgQueue() {
+  config::Ignoring([&] {
+                     if (m_frmQueue != nullptr) m_frmQueue->Form_Unload();
+                   },
+                   [&] { m_frmQueue.reset(); },
+                   [&] { g_oErrorObject.reset(); });
+}
+
+bool clsMsgQueue::OnOwnThread() const { return loop_ == nullptr || loop_->IsOwnThread(); }
+
+template <class Action>
+std::int32_t clsMsgQueue::Forward(Action&& action) {
+  if (!OnOwnThread()) return kWrongThread;
+  // An object whose engine was never created is inert.
+  config::Ignoring([&] {
+    if (m_frmQueue != nullptr) action(*m_frmQueue);
+  });
+  return kOk;
+}
+
+std::int32_t clsMsgQueue::put_Disconnecting(bool bVal) {
+  return Forward([&](engine::frmMsgQueue& e) { e.Disconnecting(bVal); });
+}
+
+std::int32_t clsMsgQueue::put_InactivityTimeout(std::int16_t iVal) {
+  return Forward([&](engine::frmMsgQueue& e) { e.InactivityTimeout(iVal); });
+}
+
+std::int32_t clsMsgQueue::put_PanelEventWarning(bool bVal) {
+  return Forward([&](engine::frmMsgQueue& e) { e.PanelEventWarning(bVal); });
+}
+
+std::int32_t clsMsgQueue::put_Unattended(bool bVal) {
+  return Forward([&](engine::frmMsgQueue& e) { e.Unattended(bVal); });
+}
+
+std::int32_t clsMsgQueue::InactivityComplete() {
+  return Forward([&](engine::frmMsgQueue& e) { e.InactivityComplete(); });
+}
+
+std::int32_t clsMsgQueue::GetTimer(std::shared_ptr<platform::Timer>& out,
+                                   const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const) {
+  out.reset();
+  return Forward([&](engine::frmMsgQueue& e) { out = (e.*timer)(); });
+}
+
+std::int32_t clsMsgQueue::get_DiagRefreshTimer(std::shared_ptr<platform::Timer>& timer) {
+  return GetTimer(timer, &engine::frmMsgQueue::tmrDiagRefresh);
+}
+
+std::int32_t clsMsgQueue::get_HeartbeatTimer(std::shared_ptr<platform::Timer>& timer) {
+  return GetTimer(timer, &engine::frmMsgQueue::tmrHeartBeat);
+}
+
+std::int32_t clsMsgQueue::get_TimeoutTimer(std::shared_ptr<platform::Timer>& timer) {
+  return GetTimer(timer, &engine::frmMsgQueue::tmrTimeOut);
+}
+
+std::int32_t clsMsgQueue::get_WorkerTimer(std::shared_ptr<platform::Timer>& timer) {
+  return GetTimer(timer, &engine::frmMsgQueue::tmrWorker);
+}
+
+std::int32_t clsMsgQueue::GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member) {
+  out.clear();
+  return Forward([&](engine::frmMsgQueue& e) { out = e.*member; });
+}
+
+std::int32_t clsMsgQueue::get_WorkQueueGUID(std::u16string& guid) {
+  return GetGuid(guid, &engine::frmMsgQueue::WorkQueueGUID);
+}
+
+std::int32_t clsMsgQueue::get_CurrentMsgGUID(std::u16string& guid) {
+  return GetGuid(guid, &engine::frmMsgQueue::CurrentMsgGUID);
+}
+
+std::int32_t clsMsgQueue::get_LastSentMsgGUID(std::u16string& guid) {
+  return GetGuid(guid, &engine::frmMsgQueue::LastSentMsgGUID);
+}
+
+std::int32_t clsMsgQueue::UnloadQueue() {
+  return Forward([&](engine::frmMsgQueue& e) { e.Form_Unload(); });
+}
+
+std::int32_t clsMsgQueue::Advise(Sink sink, std::uint32_t& cookie) {
+  if (!OnOwnThread()) return kWrongThread;
+  cookie = next_cookie_++;
+  sinks_.emplace(cookie, std::make_shared<Sink>(std::move(sink)));
+  return kOk;
+}
+
+std::int32_t clsMsgQueue::Unadvise(std::uint32_t cookie) {
+  if (!OnOwnThread()) return kWrongThread;
+  return sinks_.erase(cookie) == 1 ? kOk : kNoConnection;
+}
+
+void clsMsgQueue::Raise(QueueEvent event) {
+  // A snapshot: handlers may connect, disconnect or release this object.
+  const std::shared_ptr<clsMsgQueue> self = shared_from_this();
+  std::vector<std::shared_ptr<Sink>> sinks;
+  sinks.reserve(sinks_.size());
+  for (const auto& [cookie, sink] : sinks_) sinks.push_back(sink);
+  for (const auto& sink : sinks) {
+    // A failing client handler is the client's business, not the tick's.
+    config::Ignoring([&] { (*sink)(event); });
+  }
+}
+
+}  // namespace dovel::com

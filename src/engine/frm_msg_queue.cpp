@@ -1,0 +1,217 @@
+#include "engine/frm_msg_queue.h"
+
+#include "config/error_styles.h"
+#include "config/mod_error_list.h"
+#include "config/mod_globals.h"
+#include "config/report_sites.h"
+#include "platform/core/system_error.h"
+#include "store/list_lock.h"
+
+namespace dovel::engine {
+
+namespace sites = config::sites;
+using config::Raise;
+using store::clsMessage;
+using store::clsMessages;
+
+namespace {
+
+constexpr std::u16string_view kKeepAlive = u"Keep Alive";
+// Touching a list head or Parent that the engine no longer holds.
+constexpr std::int32_t kErrObjectNotSet = 91;
+
+template <class T>
+T& Held(const std::unique_ptr<T>& object) {
+  if (object == nullptr) Raise(kErrObjectNotSet);
+  return *object;
+}
+
+}  // namespace
+
+std::shared_ptr<frmMsgQueue> frmMsgQueue::New() {
+  std::shared_ptr<frmMsgQueue> engine(new frmMsgQueue());
+  engine->CreateTimers();
+  return engine;
+}
+
+void frmMsgQueue::CreateTimers() {
+  platform::MessageLoop& loop = platform::CurrentMessageLoop();
+  // The timers call back through a weak reference: a timer object that a
+  // client still holds never reaches an engine that is gone.
+  auto make = [&](void (frmMsgQueue::*procedure)()) -> std::shared_ptr<platform::Timer> {
+    return loop.CreateTimer([weak = weak_from_this(), procedure] {
+      if (const auto engine = weak.lock()) ((*engine).*procedure)();
+    });
+  };
+  tmrHeartBeat_ = make(&frmMsgQueue::tmrHeartBeat_Timer);
+  tmrDiagRefresh_ = make(&frmMsgQueue::tmrDiagRefresh_Timer);
+  tmrTimeOut_ = make(&frmMsgQueue::tmrTimeOut_Timer);
+  tmrWorker_ = make(&frmMsgQueue::tmrWorker_Timer);
+}
+
+frmMsgQueue::~frmMsgQueue() = default;
+
+void frmMsgQueue::Form_Load() {
+  config::Reporting(sites::kFormLoad, [&] {
+    m_oWorkQueue = std::make_unique<clsMessages>();
+    m_oCurrentMsg = std::make_unique<clsMessages>();
+    m_oLastSentMsg = std::make_unique<clsMessages>();
+    // All three identifiers exist before the first block does.
+    if (const std::int32_t r = GetGUID(WorkQueueGUID); r != 0) Raise(r);
+    if (const std::int32_t r = GetGUID(CurrentMsgGUID); r != 0) Raise(r);
+    if (const std::int32_t r = GetGUID(LastSentMsgGUID); r != 0) Raise(r);
+    if (const std::int32_t r = m_oWorkQueue->Create(WorkQueueGUID); r != 0) Raise(r);
+    if (const std::int32_t r = m_oCurrentMsg->Create(CurrentMsgGUID); r != 0) Raise(r);
+    if (const std::int32_t r = m_oLastSentMsg->Create(LastSentMsgGUID); r != 0) Raise(r);
+    tmrWorker_->SetInterval(g_iStandardPollRate);
+    tmrWorker_->SetEnabled(true);
+  });
+}
+
+void frmMsgQueue::Form_Unload() {
+  // A client's reference may be the last thing keeping this engine alive,
+  // and clearing Parent may release that client object.
+  const std::shared_ptr<frmMsgQueue> self = weak_from_this().lock();
+  std::shared_ptr<QueueEvents> parent;
+  config::Ignoring([&] { m_bUnloading = true; },
+                   [&] { tmrTimeOut_->SetEnabled(false); },
+                   [&] { tmrWorker_->SetEnabled(false); },
+                   [&] { tmrHeartBeat_->SetEnabled(false); },
+                   [&] { tmrDiagRefresh_->SetEnabled(false); },
+                   [&] { m_oWorkQueue.reset(); },
+                   [&] { m_oCurrentMsg.reset(); },
+                   [&] { m_oLastSentMsg.reset(); },
+                   [&] { parent = std::move(Parent); });
+}
+
+void frmMsgQueue::InactivityComplete() {
+  config::Reporting(sites::kInactivityComplete, [&] {
+    m_bInactive = false;
+    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(), m_iInactivityTimeout);
+  });
+}
+
+std::int32_t frmMsgQueue::GetGUID(std::u16string& sGUID) {
+  return config::ReportingResult(sites::kGetGuid, [&] {
+    std::int32_t result = config::kErrGuidSourceFailed;
+    platform::Guid guid;
+    if (platform::CurrentGuidSource().CreateGuid(guid) == 0) result = GuidString(guid, sGUID);
+    return result;
+  });
+}
+
+std::int32_t frmMsgQueue::GuidString(const platform::Guid& guid, std::u16string& sGUID) {
+  return config::ReportingResult(sites::kGuidString, [&] {
+    char16_t buffer[39] = {};
+    platform::StringFromGuid2(guid, buffer, 39);
+    sGUID.assign(buffer, 38);
+    return 0;
+  });
+}
+
+void frmMsgQueue::tmrWorker_Timer() {
+  tmrWorker_->SetEnabled(false);
+  if (Parent == nullptr) return;  // ends silently, the worker stays disabled
+
+  const std::shared_ptr<frmMsgQueue> self = shared_from_this();
+  std::shared_ptr<clsMessage> msg, cur, last;
+  config::Reporting(
+      sites::kWorkerTimer,
+      [&] {
+        if (!m_bInactive && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning &&
+            m_iInactivityTimeout != 0) {
+          SuperviseInactivity(last);
+        }
+        Dispatch(msg, cur);
+      },
+      [&] {
+        msg.reset();
+        cur.reset();
+        last.reset();
+        // A handler may have stopped the engine during the tick: then the
+        // worker is not re-armed and the stop runs again instead.
+        if (!m_bUnloading) {
+          tmrWorker_->SetEnabled(true);
+        } else {
+          Form_Unload();
+        }
+      });
+}
+
+void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
+  last = Held(m_oLastSentMsg).FirstMsg();
+  if (last == nullptr) return;
+  if (last->Auto()) {
+    if (m_sngInactivityDeadline.HasPassed(InactivityDeadline::Now())) {
+      m_bInactive = true;
+      const std::shared_ptr<QueueEvents> parent = Parent;
+      if (parent == nullptr) Raise(kErrObjectNotSet);
+      parent->RaiseInactiveSession();
+    }
+  } else if (std::u16string guid = last->szGUID(); guid != sLastActivityGUID) {
+    sLastActivityGUID = std::move(guid);
+    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(), m_iInactivityTimeout);
+  }
+  last.reset();
+}
+
+void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<clsMessage>& cur) {
+  clsMessages& work_queue = Held(m_oWorkQueue);
+  msg = work_queue.FirstMsg();
+  cur = Held(m_oCurrentMsg).FirstMsg();
+  if (msg == nullptr || cur != nullptr) return;
+  if (m_bPanelEventWarning && msg->Name() != kKeepAlive) return;
+
+  {
+    // A client linking a message behind the very one leaving the queue takes
+    // this lock too; without it the new link could be cut off with the old
+    // head. Only the links need it: the head itself can only be taken away
+    // by this engine, and only this engine fills the empty current list. A
+    // lock that stays taken costs this tick its dispatch, never the loop its
+    // progress.
+    const store::ListLock work_lock(work_queue, store::ListLock::kTickTimeoutMs);
+    if (work_lock.status() == platform::win32_error::kWaitTimeout) return;
+
+    // Four identifiers move the message; its block is never copied.
+    work_queue.FirstMsgGUID(msg->NextMsgGUID());
+    msg->NextMsgGUID(CurrentMsgGUID);
+    msg->HeadGUID(CurrentMsgGUID);
+    m_oCurrentMsg->FirstMsgGUID(msg->szGUID());
+  }
+  const std::shared_ptr<QueueEvents> parent = Parent;
+  if (parent == nullptr) Raise(kErrObjectNotSet);
+  parent->RaiseSendData();
+}
+
+void frmMsgQueue::tmrTimeOut_Timer() {
+  config::Reporting(sites::kTimeOutTimer, [&] {
+    tmrTimeOut_->SetEnabled(false);
+    const std::shared_ptr<QueueEvents> parent = Parent;
+    if (parent != nullptr && !m_bDisconnecting) parent->RaiseTimeout();
+  });
+}
+
+void frmMsgQueue::tmrHeartBeat_Timer() {
+  std::shared_ptr<clsMessage> head;
+  config::Reporting(
+      sites::kHeartBeatTimer,
+      [&] {
+        const std::shared_ptr<QueueEvents> parent = Parent;
+        if (parent == nullptr || m_bDisconnecting || m_bUnattended) return;
+        head = Held(m_oWorkQueue).FirstMsg();
+        // No heartbeat while a keep-alive already waits at the head.
+        if (head == nullptr || head->Name() != kKeepAlive) parent->RaiseHeartbeat();
+      },
+      [&] { head.reset(); });
+}
+
+void frmMsgQueue::tmrDiagRefresh_Timer() {
+  config::Reporting(sites::kDiagRefreshTimer, [&] {
+    const std::shared_ptr<QueueEvents> parent = Parent;
+    if (parent != nullptr && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning) {
+      parent->RaiseDiagRefresh();
+    }
+  });
+}
+
+}  // namespace dovel::engine

@@ -1,0 +1,191 @@
+// The queue object as a client sees it: creation on the settings, the
+// identifiers and timers it hands out, events to connected sinks, unloading
+// and release.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "config/mod_registry.h"
+#include "queue_object_fixture.h"
+
+namespace dovel::com {
+namespace {
+
+using testing::EventLog;
+using testing::QueueObjectTest;
+
+TEST_F(QueueObjectTest, CreationWritesTheDefaultSettingsAndStartsOnlyTheWorker) {
+  const auto queue = clsMsgQueue::New();
+  std::shared_ptr<platform::Timer> worker, timeout;
+  EXPECT_EQ(queue->get_WorkerTimer(worker), kOk);
+  EXPECT_EQ(worker->Interval(), 500);
+  EXPECT_TRUE(worker->Enabled());
+  queue->get_TimeoutTimer(timeout);
+  EXPECT_FALSE(timeout->Enabled());
+  EXPECT_EQ(config::GetAppSetting(u"Vimra", u"Communications", u"StandardPollRate", u"absent"), u"500");
+  EXPECT_EQ(config::GetAppSetting(u"Vimra", u"Setup", u"WarningLevel", u"absent"), u"5");
+  ASSERT_EQ(error_objects_.size(), 1u);
+  EXPECT_EQ(g_oErrorObject, error_objects_[0]);
+
+  std::u16string first[3], again[3];
+  queue->get_WorkQueueGUID(first[0]);
+  queue->get_CurrentMsgGUID(first[1]);
+  queue->get_LastSentMsgGUID(first[2]);
+  loop_.AdvanceMilliseconds(5000);
+  queue->get_WorkQueueGUID(again[0]);
+  queue->get_CurrentMsgGUID(again[1]);
+  queue->get_LastSentMsgGUID(again[2]);
+  EXPECT_TRUE(std::equal(std::begin(first), std::end(first), std::begin(again)));
+  EXPECT_EQ(std::set<std::u16string>(std::begin(first), std::end(first)).size(), 3u);
+  EXPECT_EQ(error_objects_[0]->Reports().size(), 0u);
+  queue->UnloadQueue();
+}
+
+TEST_F(QueueObjectTest, TwoObjectsNeverSeeEachOthersEvents) {
+  const auto a = clsMsgQueue::New(), b = clsMsgQueue::New();
+  EventLog a_events, b_events;
+  std::uint32_t cookie = 0;
+  a->Advise(a_events.Sink(), cookie);
+  b->Advise(b_events.Sink(), cookie);
+  auto a_client = ClientOf(*a);
+  a_client->Post(u"for a");
+  Heartbeat(*b)->SetInterval(1000);
+  Heartbeat(*b)->SetEnabled(true);
+  loop_.AdvanceMilliseconds(1000);
+  EXPECT_EQ(a_events.events, std::vector<QueueEvent>{QueueEvent::SendData});
+  EXPECT_EQ(b_events.events, std::vector<QueueEvent>{QueueEvent::Heartbeat});
+  a->UnloadQueue();
+  b->UnloadQueue();
+}
+
+TEST_F(QueueObjectTest, EveryEventGoesToTheSinksConnectedWhenItStarted) {
+  const auto queue = clsMsgQueue::New();
+  EventLog first, second;
+  std::uint32_t first_cookie = 0, second_cookie = 0, third_cookie = 0;
+  queue->Advise(
+      [&](QueueEvent e) {
+        first.events.push_back(e);
+        queue->Unadvise(second_cookie);  // the second still gets this event
+      },
+      first_cookie);
+  queue->Advise(second.Sink(), second_cookie);
+  Heartbeat(*queue)->SetInterval(1000);
+  Heartbeat(*queue)->SetEnabled(true);
+  loop_.AdvanceMilliseconds(2000);
+  EXPECT_EQ(first.Count(QueueEvent::Heartbeat), 2u);
+  EXPECT_EQ(second.Count(QueueEvent::Heartbeat), 1u);
+  EXPECT_EQ(queue->Unadvise(second_cookie), kNoConnection);
+
+  // A handler that unloads: the tick ends, nothing more is raised.
+  queue->Advise([&](QueueEvent) { queue->UnloadQueue(); }, third_cookie);
+  loop_.AdvanceMilliseconds(5000);
+  EXPECT_EQ(first.Count(QueueEvent::Heartbeat), 3u);
+}
+
+TEST_F(QueueObjectTest, AfterUnloadQueueMembersOnlyTouchTheStoppedEngine) {
+  const auto queue = clsMsgQueue::New();
+  EventLog log;
+  std::uint32_t cookie = 0;
+  queue->Advise(log.Sink(), cookie);
+  std::u16string work;
+  queue->get_WorkQueueGUID(work);
+  EXPECT_EQ(queue->UnloadQueue(), kOk);
+  EXPECT_EQ(queue->UnloadQueue(), kOk);
+
+  EXPECT_EQ(queue->put_Disconnecting(false), kOk);
+  EXPECT_EQ(queue->put_InactivityTimeout(-1), kOk);
+  EXPECT_EQ(queue->InactivityComplete(), kOk);
+  std::u16string after;
+  queue->get_WorkQueueGUID(after);
+  EXPECT_EQ(after, work);
+  std::shared_ptr<platform::Timer> worker;
+  queue->get_WorkerTimer(worker);
+  EXPECT_FALSE(worker->Enabled());
+  Heartbeat(*queue)->SetInterval(100);
+  Heartbeat(*queue)->SetEnabled(true);  // a client may still arm it
+  loop_.AdvanceMilliseconds(5000);
+  EXPECT_TRUE(log.events.empty());
+  EXPECT_EQ(error_objects_[0]->Reports().size(), 0u);
+}
+
+TEST_F(QueueObjectTest, ReleasedWithoutUnloadItStaysAliveAndKeepsRaising) {
+  EventLog log;
+  std::weak_ptr<clsMsgQueue> weak;
+  {
+    auto queue = clsMsgQueue::New();
+    std::uint32_t cookie = 0;
+    queue->Advise(log.Sink(), cookie);
+    Heartbeat(*queue)->SetInterval(1000);
+    Heartbeat(*queue)->SetEnabled(true);
+    weak = queue;
+  }
+  loop_.AdvanceMilliseconds(3000);
+  EXPECT_FALSE(weak.expired());
+  EXPECT_EQ(log.Count(QueueEvent::Heartbeat), 3u);
+
+  // Unloading breaks the engine's hold; the last release then ends it.
+  weak.lock()->UnloadQueue();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(g_oErrorObject, nullptr);  // termination empties the thread's error object
+}
+
+TEST_F(QueueObjectTest, CallsFromAnotherThreadAreRefused) {
+  const auto queue = clsMsgQueue::New();
+  std::int32_t put = kOk, get = kOk, unload = kOk;
+  std::u16string work = u"untouched";
+  std::thread([&] {
+    put = queue->put_Disconnecting(true);
+    get = queue->get_WorkQueueGUID(work);
+    unload = queue->UnloadQueue();
+  }).join();
+  EXPECT_EQ(put, kWrongThread);
+  EXPECT_EQ(get, kWrongThread);
+  EXPECT_EQ(unload, kWrongThread);
+  std::shared_ptr<platform::Timer> worker;
+  queue->get_WorkerTimer(worker);
+  EXPECT_TRUE(worker->Enabled());
+  queue->UnloadQueue();
+}
+
+// Each object holds three blocks, so three descriptors: running out is a
+// reported failure of that object's start, never a crash.
+TEST_F(QueueObjectTest, RunningOutOfDescriptorsFailsOneStartCleanly) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only this child's own objects; the parent's loop and clock stay unused.
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::vector<std::shared_ptr<clsMsgQueue>> queues;
+    int status = 1;
+    for (int i = 0; i < 64 && status == 1; ++i) {
+      queues.push_back(clsMsgQueue::New());
+      std::shared_ptr<platform::Timer> worker;
+      queues.back()->get_WorkerTimer(worker);
+      if (!worker->Enabled()) {
+        const auto reports = std::static_pointer_cast<testing::RecordingErrorObject>(g_oErrorObject)->Reports();
+        const bool out_of_descriptors = !reports.empty() && reports.back().args[0].As<std::int32_t>() == 4 &&
+                                        reports.back().args[8].As<std::u16string>() == u"Form_Load()";
+        status = out_of_descriptors ? 0 : 2;
+      }
+    }
+    for (const auto& queue : queues) queue->UnloadQueue();
+    queues.clear();
+    _exit(status);
+  }
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << "1: never ran out, 2: the failure was not reported as error 4";
+}
+
+}  // namespace
+}  // namespace dovel::com

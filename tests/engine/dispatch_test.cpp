@@ -1,0 +1,227 @@
+// The worker tick: handing messages over one at a time, and watching for an
+// idle conversation.
+#include <gmock/gmock.h>
+
+#include "engine_fixture.h"
+#include "store/cls_message.h"
+#include "store/cls_messages.h"
+
+namespace dovel::engine {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::EngineTest;
+
+TEST_F(EngineTest, ThreeMessagesGoOutInChainOrderOnePerTick) {
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  const std::vector<std::u16string> posted = {client.Post(u"one"), client.Post(u"two"), client.Post(u"three")};
+  std::vector<std::u16string> sent;
+  parent_->on_event = [&](const std::string& event) {
+    ASSERT_EQ(event, "SendData");
+    store::clsMessages current;
+    ASSERT_EQ(current.Load(engine->CurrentMsgGUID), 0);
+    const auto message = current.FirstMsg();
+    ASSERT_NE(message, nullptr);
+    // The message alone ends the current-message chain.
+    EXPECT_EQ(message->NextMsgGUID(), engine->CurrentMsgGUID);
+    EXPECT_EQ(message->HeadGUID(), engine->CurrentMsgGUID);
+    EXPECT_EQ(current.FirstMsgGUID(), posted[sent.size()]);
+    sent.push_back(client.TakeCurrent());
+  };
+  Advance(500);
+  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(client.Queued(), 2u);
+  Advance(1000);
+  EXPECT_THAT(sent, ElementsAre(u"one", u"two", u"three"));
+  store::clsMessages work;
+  ASSERT_EQ(work.Load(engine->WorkQueueGUID), 0);
+  EXPECT_EQ(work.FirstMsgGUID(), engine->WorkQueueGUID);
+  Advance(2000);
+  EXPECT_EQ(parent_->Count("SendData"), 3u);
+  EXPECT_TRUE(engine->tmrWorker()->Enabled());
+  EXPECT_TRUE(errors_->calls().empty());
+  engine->Form_Unload();
+}
+
+TEST_F(EngineTest, NothingIsDispatchedWhileTheCurrentMessageIsNotTaken) {
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  client.Post(u"one");
+  client.Post(u"two");
+  Advance(10'000);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
+  EXPECT_EQ(client.Queued(), 1u);
+  EXPECT_EQ(client.TakeCurrent(), u"one");
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 2u);
+  engine->Form_Unload();
+}
+
+TEST_F(EngineTest, PanelEventWarningLetsOnlyAnExactKeepAliveThrough) {
+  const auto engine = Start();
+  engine->PanelEventWarning(true);
+  auto client = ClientOf(*engine);
+  client.Post(u"Keep Alive");
+  client.Post(u"keep alive");
+  client.Post(u"Keep Alive");
+  parent_->on_event = [&](const std::string&) { client.TakeCurrent(); };
+  Advance(5000);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);  // the lower-case one holds the rest back
+  EXPECT_EQ(client.Queued(), 2u);
+  engine->PanelEventWarning(false);
+  Advance(1000);
+  EXPECT_EQ(parent_->Count("SendData"), 3u);
+  engine->Form_Unload();
+}
+
+TEST_F(EngineTest, DisconnectingAndUnattendedDoNotStopDispatch) {
+  const auto engine = Start();
+  engine->Disconnecting(true);
+  engine->Unattended(true);
+  auto client = ClientOf(*engine);
+  client.Post(u"one");
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
+  engine->Form_Unload();
+}
+
+// Inactivity: an automatic message heads the last-sent list.
+class Inactivity : public EngineTest {
+ protected:
+  void SetUp() override {
+    engine_ = Start();
+    client_ = std::make_unique<client::QueueClient>(ClientOf(*engine_));
+    parent_->on_event = [&](const std::string& e) {
+      if (e == "SendData") client_->TakeCurrent();
+    };
+  }
+  void TearDown() override { engine_->Form_Unload(); }
+
+  // Posts a message and lets the worker hand it over, so that it heads the
+  // last-sent list afterwards.
+  void Send(std::u16string_view name, bool automatic) {
+    client_->Post(name, automatic);
+    Advance(500);
+  }
+
+  std::shared_ptr<frmMsgQueue> engine_;
+  std::unique_ptr<client::QueueClient> client_;
+};
+
+TEST_F(Inactivity, DeadlineStartsAtZeroSoAnAutomaticMessageIsInactiveAtOnceAndOnlyOnce) {
+  Send(u"auto", true);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 0u);  // supervision off: time-out 0
+  engine_->InactivityTimeout(60);
+  Advance(500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+  Advance(600'000);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+  EXPECT_TRUE(engine_->IsInactive());
+
+  engine_->InactivityComplete();
+  Advance(59'000);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+  Advance(1'500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 2u);
+}
+
+TEST_F(Inactivity, ANonAutomaticMessageRestartsTheDeadlineOnceFromTheFirstTickThatSeesIt) {
+  engine_->InactivityTimeout(10);
+  Send(u"user", false);  // dispatched now, seen as last sent on the next tick
+  Advance(500);
+  const float deadline = engine_->InactivityDeadlineValue();
+  Advance(5'000);
+  EXPECT_FLOAT_EQ(engine_->InactivityDeadlineValue(), deadline);  // same message: no restart
+  Send(u"auto", true);
+  Advance(3'000);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 0u);
+  Advance(2'500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+}
+
+TEST_F(Inactivity, NegativeTimeoutMakesTheNextAutomaticMessageInactiveAtOnce) {
+  engine_->InactivityTimeout(-5);
+  Send(u"user", false);
+  Advance(500);
+  Send(u"auto", true);
+  Advance(500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+}
+
+TEST_F(Inactivity, SuspendingSwitchesHoldSupervisionBack) {
+  engine_->InactivityTimeout(1);
+  Send(u"auto", true);
+  for (auto set : std::vector<std::function<void(bool)>>{[&](bool v) { engine_->Disconnecting(v); },
+                                                         [&](bool v) { engine_->Unattended(v); },
+                                                         [&](bool v) { engine_->PanelEventWarning(v); }}) {
+    set(true);
+    Advance(5'000);
+    EXPECT_EQ(parent_->Count("InactiveSession"), 0u);
+    set(false);
+  }
+  Advance(500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+}
+
+TEST_F(Inactivity, ADeadlineSetBeforeMidnightIsStillReachedAfterIt) {
+  clock_.Set({2026, 12, 8, 23, 58, 0, 0});
+  engine_->InactivityTimeout(600);  // ten minutes: the deadline lies past 86,400
+  Send(u"user", false);
+  Advance(500);
+  Send(u"auto", true);
+  Advance(5 * 60'000);  // 00:03 the next day
+  EXPECT_EQ(parent_->Count("InactiveSession"), 0u);
+  Advance(5 * 60'000);  // 00:08
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+}
+
+TEST_F(EngineTest, UnloadInsideSendDataEndsTheTickWithEveryTimerDisabled) {
+  const auto engine = Start();
+  engine->tmrHeartBeat()->SetInterval(1000);
+  engine->tmrHeartBeat()->SetEnabled(true);
+  auto client = ClientOf(*engine);
+  client.Post(u"one");
+  client.Post(u"two");
+  parent_->on_event = [&](const std::string&) { engine->Form_Unload(); };
+  Advance(500);
+  for (const auto& timer : {engine->tmrWorker(), engine->tmrTimeOut(), engine->tmrHeartBeat(), engine->tmrDiagRefresh()}) {
+    EXPECT_FALSE(timer->Enabled());
+  }
+  Advance(10'000);
+  EXPECT_EQ(parent_->events, std::vector<std::string>{"SendData"});
+  EXPECT_TRUE(errors_->calls().empty());
+}
+
+TEST_F(EngineTest, UnloadInsideInactiveSessionIsReportedOnceAndStopsTheEngine) {
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  parent_->on_event = [&](const std::string& e) {
+    if (e == "SendData") client.TakeCurrent();
+    if (e == "InactiveSession") engine->Form_Unload();
+  };
+  client.Post(u"auto", true);
+  Advance(500);
+  engine->InactivityTimeout(5);
+  Advance(500);
+  EXPECT_EQ(parent_->Count("InactiveSession"), 1u);
+  // The dispatch step after the event finds the lists released.
+  ASSERT_EQ(errors_->Reports().size(), 1u);
+  EXPECT_EQ(errors_->Reports()[0].args[8].As<std::u16string>(), u"tmrWorker_Timer()");
+  EXPECT_FALSE(engine->tmrWorker()->Enabled());
+}
+
+TEST_F(EngineTest, ABrokenWorkQueueIsReportedEachTickAndDispatchesNothing) {
+  const auto engine = Start();
+  store::clsMessages work;
+  ASSERT_EQ(work.Load(engine->WorkQueueGUID), 0);
+  work.FirstMsgGUID(u"{00000000-0000-0000-0000-000000000000}");
+  Advance(1000);
+  EXPECT_EQ(errors_->Reports().size(), 4u);  // Load() and FirstMsg[Get], twice
+  EXPECT_TRUE(parent_->events.empty());
+  EXPECT_TRUE(engine->tmrWorker()->Enabled());
+  engine->Form_Unload();
+}
+
+}  // namespace
+}  // namespace dovel::engine

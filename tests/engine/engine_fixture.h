@@ -1,0 +1,73 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/queue_client.h"
+#include "config/mod_globals.h"
+#include "engine/frm_msg_queue.h"
+#include "platform/clock/settable_clock.h"
+#include "platform/loop/manual_message_loop.h"
+#include "support/recording_error_object.h"
+
+namespace dovel::testing {
+
+// Stands in for the queue object: records the events the engine raises and
+// lets a test act inside a handler, as a client would.
+class RecordingParent final : public engine::QueueEvents {
+ public:
+  void RaiseSendData() override { Record("SendData"); }
+  void RaiseTimeout() override { Record("Timeout"); }
+  void RaiseInactiveSession() override { Record("InactiveSession"); }
+  void RaiseHeartbeat() override { Record("Heartbeat"); }
+  void RaiseDiagRefresh() override { Record("DiagRefresh"); }
+
+  std::vector<std::string> events;
+  std::function<void(const std::string&)> on_event;
+
+  std::size_t Count(const std::string& name) const {
+    std::size_t n = 0;
+    for (const auto& e : events) n += e == name ? 1 : 0;
+    return n;
+  }
+
+ private:
+  void Record(const std::string& name) {
+    events.push_back(name);
+    if (on_event) on_event(name);
+  }
+};
+
+// An engine on virtual time: a manual loop and a settable clock that move
+// together, the error log recorded.
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest() { g_iStandardPollRate = 500; }
+
+  std::shared_ptr<engine::frmMsgQueue> Start(std::int16_t poll_rate = 500) {
+    g_iStandardPollRate = poll_rate;
+    auto engine = engine::frmMsgQueue::New();
+    engine->Parent = parent_;
+    engine->Form_Load();
+    return engine;
+  }
+
+  client::QueueClient ClientOf(const engine::frmMsgQueue& engine) {
+    return client::QueueClient(engine.WorkQueueGUID, engine.CurrentMsgGUID, engine.LastSentMsgGUID);
+  }
+
+  void Advance(std::int64_t ms) { loop_.AdvanceMilliseconds(ms); }
+
+  platform::SettableClock clock_{{2026, 12, 8, 10, 0, 0, 0}};
+  platform::ManualMessageLoop loop_{&clock_};
+  platform::ScopedOverride<platform::MessageLoop> use_loop_{loop_};
+  platform::ScopedOverride<platform::Clock> use_clock_{clock_};
+  ScopedRecordingErrorObject errors_;
+  std::shared_ptr<RecordingParent> parent_ = std::make_shared<RecordingParent>();
+};
+
+}  // namespace dovel::testing

@@ -1,0 +1,59 @@
+// The work queue's cross-process lock: a client linking messages while the
+// worker takes the head away loses none, and a lock held too long costs a
+// tick its dispatch, never the loop its progress.
+#include <gmock/gmock.h>
+
+#include <chrono>
+
+#include "engine_fixture.h"
+#include "platform/automation/text.h"
+#include "platform/child_process/child_process.h"
+#include "store/cls_messages.h"
+#include "store/list_lock.h"
+
+namespace dovel::engine {
+namespace {
+
+using platform::automation::ToUtf8;
+using testing::EngineTest;
+
+TEST_F(EngineTest, ATickThatCannotGetTheLockDispatchesNothingAndReportsNothing) {
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  client.Post(u"waiting");
+  {
+    store::clsMessages other_holder;
+    ASSERT_EQ(other_holder.Load(engine->WorkQueueGUID), 0);
+    const store::ListLock held(other_holder, 0);
+    ASSERT_TRUE(held.held());
+    Advance(1000);
+    EXPECT_TRUE(parent_->events.empty());
+    EXPECT_TRUE(engine->tmrWorker()->Enabled());
+  }
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
+  EXPECT_TRUE(errors_->calls().empty());
+  engine->Form_Unload();
+}
+
+TEST_F(EngineTest, MessagesLinkedByAnotherProcessDuringDispatchAreNeverLost) {
+  const auto engine = Start(1);
+  auto link = ClientOf(*engine);
+  std::vector<std::u16string> sent;
+  parent_->on_event = [&](const std::string&) { sent.push_back(link.TakeCurrent()); };
+  constexpr int kCount = 300;
+  platform::ChildProcess poster({POSTER_PEER_PATH, std::to_string(kCount), ToUtf8(engine->WorkQueueGUID),
+                                 ToUtf8(engine->CurrentMsgGUID), ToUtf8(engine->LastSentMsgGUID)});
+  // The worker ticks as fast as virtual time allows while the poster appends.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (sent.size() < kCount && std::chrono::steady_clock::now() < give_up) Advance(1);
+  ASSERT_EQ(sent.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(ToUtf8(sent[static_cast<std::size_t>(i)]), std::to_string(i));
+  EXPECT_EQ(poster.ReadLine(), "done");
+  EXPECT_EQ(poster.Wait(), 0);
+  EXPECT_TRUE(errors_->calls().empty());
+  engine->Form_Unload();
+}
+
+}  // namespace
+}  // namespace dovel::engine

@@ -1,0 +1,148 @@
+#include "tools/demo/conversation.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <set>
+#include <string>
+
+#include "client/queue_client.h"
+#include "com/cls_msg_queue.h"
+#include "errorlog/error_log_object.h"
+#include "platform/automation/object_factory.h"
+#include "platform/automation/text.h"
+#include "platform/child_process/child_process.h"
+#include "platform/loop/message_loop.h"
+#include "platform/process/descriptor_limit.h"
+#include "platform/shared_memory/shared_memory.h"
+
+namespace dovel::demo {
+namespace {
+
+using platform::automation::ToUtf8;
+
+constexpr int kHeartbeatMs = 1000;
+constexpr int kDiagRefreshMs = 1500;
+constexpr int kTimeoutMs = 2500;
+constexpr std::int16_t kInactivitySeconds = 2;
+constexpr int kGiveUpMs = 20'000;
+
+class Conversation {
+ public:
+  int Run();
+
+ private:
+  void Say(const std::string& what) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    std::printf("[%6.3f s] %s\n", seconds, what.c_str());
+    std::fflush(stdout);
+  }
+  void OnEvent(com::QueueEvent event);
+  static void Arm(const std::shared_ptr<platform::Timer>& timer, int milliseconds) {
+    timer->SetInterval(milliseconds);
+    timer->SetEnabled(true);
+  }
+
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::shared_ptr<com::clsMsgQueue> queue_;
+  std::unique_ptr<client::QueueClient> client_;
+  std::set<com::QueueEvent> seen_;
+  bool inactivity_completed_ = false;
+  bool done_ = false;
+};
+
+void Conversation::OnEvent(com::QueueEvent event) {
+  seen_.insert(event);
+  switch (event) {
+    case com::QueueEvent::SendData:
+      Say("SendData: sent \"" + ToUtf8(client_->TakeCurrent()) + "\" over the simulated link");
+      break;
+    case com::QueueEvent::Heartbeat:
+      client_->Post(u"Keep Alive", true);
+      Say("Heartbeat: queued an automatic \"Keep Alive\"");
+      break;
+    case com::QueueEvent::Timeout:
+      Say("Timeout: no answer on the link within " + std::to_string(kTimeoutMs) + " ms");
+      break;
+    case com::QueueEvent::InactiveSession:
+      Say("InactiveSession: only keep-alives for " + std::to_string(kInactivitySeconds) + " s");
+      queue_->InactivityComplete();
+      inactivity_completed_ = true;
+      Say("InactivityComplete: watching again");
+      break;
+    case com::QueueEvent::DiagRefresh:
+      Say("DiagRefresh: " + std::to_string(client_->Queued()) + " message(s) waiting");
+      if (inactivity_completed_) {
+        queue_->UnloadQueue();
+        Say("UnloadQueue: engine stopped");
+        done_ = true;
+      }
+      break;
+  }
+}
+
+int Conversation::Run() {
+  // What a server does when it starts: leftovers of crashed processes go,
+  // and every block it may hold gets a descriptor.
+  platform::SweepStaleBlocks();
+  platform::RaiseDescriptorLimit();
+  errorlog::RegisterErrorLogSubstitute(platform::automation::ProcessClassTable());
+  platform::MessageLoop& loop = platform::CurrentMessageLoop();
+
+  queue_ = com::clsMsgQueue::New();
+  std::u16string work, current, last;
+  queue_->get_WorkQueueGUID(work);
+  queue_->get_CurrentMsgGUID(current);
+  queue_->get_LastSentMsgGUID(last);
+  std::shared_ptr<platform::Timer> worker;
+  queue_->get_WorkerTimer(worker);
+  if (work.empty() || worker == nullptr || !worker->Enabled()) {
+    std::cerr << "the queue did not start; see the error log\n";
+    queue_->UnloadQueue();
+    return 1;
+  }
+  Say("queue started, worker polling every " + std::to_string(worker->Interval()) + " ms");
+  Say("work queue    " + ToUtf8(work));
+  Say("current       " + ToUtf8(current));
+  Say("last sent     " + ToUtf8(last));
+
+  client_ = std::make_unique<client::QueueClient>(work, current, last);
+  std::uint32_t cookie = 0;
+  queue_->Advise([this](com::QueueEvent event) { OnEvent(event); }, cookie);
+  queue_->put_InactivityTimeout(kInactivitySeconds);
+  std::shared_ptr<platform::Timer> timer;
+  queue_->get_HeartbeatTimer(timer);
+  Arm(timer, kHeartbeatMs);
+  queue_->get_DiagRefreshTimer(timer);
+  Arm(timer, kDiagRefreshMs);
+  queue_->get_TimeoutTimer(timer);
+  Arm(timer, kTimeoutMs);
+
+  platform::ChildProcess poster({platform::CurrentExecutablePath(), "--poster", ToUtf8(work), ToUtf8(current),
+                                 ToUtf8(last)});
+  for (int i = 0; i < 3; ++i) Say("second process: " + poster.ReadLine());
+
+  bool gave_up = false;
+  const auto guard = loop.CreateTimer([&] { gave_up = true; });
+  guard->SetInterval(kGiveUpMs);
+  guard->SetEnabled(true);
+  loop.RunUntil([&] { return done_ || gave_up; });
+
+  poster.Wait();
+  queue_->Unadvise(cookie);
+  queue_->UnloadQueue();
+  queue_.reset();
+  client_.reset();
+  if (gave_up) {
+    std::cerr << "the conversation did not finish within " << kGiveUpMs / 1000 << " s\n";
+    return 1;
+  }
+  Say("all five events seen: " + std::string(seen_.size() == 5 ? "yes" : "no"));
+  return seen_.size() == 5 ? 0 : 1;
+}
+
+}  // namespace
+
+int RunConversation() { return Conversation().Run(); }
+
+}  // namespace dovel::demo
