@@ -217,8 +217,12 @@ std::int32_t Store::Fail(int rc) {
   // A reader that cannot get at the file at all (permissions, I/O, missing
   // tables in a file marked as ours) has found something to look into too;
   // a writer that is merely refused has not.
-  const bool unreadable = !writing_ && primary != SQLITE_BUSY && primary != SQLITE_LOCKED && primary != SQLITE_NOMEM &&
-                          primary != SQLITE_OK && primary != SQLITE_ROW && primary != SQLITE_DONE;
+  // Running out of descriptors or memory says nothing about the file.
+  const int system_error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+  const bool out_of_resources = system_error == EMFILE || system_error == ENFILE || system_error == ENOMEM;
+  const bool unreadable = !writing_ && !out_of_resources && primary != SQLITE_BUSY && primary != SQLITE_LOCKED &&
+                          primary != SQLITE_NOMEM && primary != SQLITE_OK && primary != SQLITE_ROW &&
+                          primary != SQLITE_DONE;
   if (damaged || unreadable) {
     WarnUnusable(path_, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
   }
