@@ -1,5 +1,7 @@
 #include "store/cls_messages.h"
 
+#include <algorithm>
+
 #include "config/error_styles.h"
 #include "config/mod_error_list.h"
 #include "store/block_layout.h"
@@ -14,7 +16,7 @@ using config::Raise;
 std::int32_t clsMessages::Attach(std::u16string_view sGUID, BlockAttachment::Mode mode) {
   if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
   // Kept before the block is touched, so the identifier survives a failure.
-  m_szGUID = sGUID;
+  std::copy(sGUID.begin(), sGUID.end(), m_szGUID.begin());
   return block_.Attach(sGUID, mode);
 }
 
@@ -48,7 +50,7 @@ std::shared_ptr<clsMessage> clsMessages::FirstMsg() const {
   std::shared_ptr<clsMessage> first;
   config::Reporting(config::sites::kMessagesFirstMsg, [&] {
     // The empty list is the common case of every tick: compared in place.
-    if (ViewStringEquals(block_.View(), layout::kFirstMsgGuid, m_szGUID, layout::kIdentifierBytes)) return;
+    if (ViewStringEquals(block_.View(), layout::kFirstMsgGuid, ListGUID(), layout::kIdentifierBytes)) return;
     const std::u16string first_guid = FirstMsgGUID();
     auto loaded = std::make_shared<clsMessage>();
     if (const std::int32_t result = loaded->Load(first_guid); result != 0) Raise(result);

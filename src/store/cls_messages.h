@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,8 +31,9 @@ class clsMessages {
   // failure (reported).
   std::shared_ptr<clsMessage> FirstMsg() const;
 
-  // The identifier this instance was created or loaded with.
-  const std::u16string& ListGUID() const { return m_szGUID; }
+  // The identifier this instance was created or loaded with (38 U+0000
+  // before the first Create or Load).
+  std::u16string_view ListGUID() const { return {m_szGUID.data(), m_szGUID.size()}; }
 
  private:
   friend class ListLock;
@@ -39,7 +41,8 @@ class clsMessages {
   std::int32_t Attach(std::u16string_view sGUID, BlockAttachment::Mode mode);
 
   mutable BlockAttachment block_;
-  std::u16string m_szGUID = std::u16string(38, u'\0');
+  // Fixed length, kept inline: every tick compares against it.
+  std::array<char16_t, 38> m_szGUID{};
 };
 
 }  // namespace dovel::store

@@ -51,7 +51,7 @@ struct LocalList {
 
 TEST(Lists, OneAndTwoMessagesFollowTheLinkingRules) {
   LocalList list({u"M1"});
-  const std::u16string h = list.head.ListGUID();
+  const std::u16string h(list.head.ListGUID());
   EXPECT_EQ(list.head.FirstMsgGUID(), list.messages[0]->szGUID());
   EXPECT_EQ(list.messages[0]->NextMsgGUID(), h);
   EXPECT_EQ(list.messages[0]->HeadGUID(), h);

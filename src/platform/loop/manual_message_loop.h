@@ -15,8 +15,10 @@
 namespace dovel::platform {
 
 // A message loop for tests, on virtual time in milliseconds that moves only
-// when the test says so. Timers keep every rule of the real loop; ticks due
-// at the same moment run in the order their timers were made.
+// when the test says so. Timers keep every rule of the real loop except its
+// coarse grid for long intervals: here every tick falls due to the
+// millisecond. Ticks due at the same moment run in the order their timers
+// were made.
 //
 // Given a SettableClock, the loop moves it on in step with virtual time, so a
 // tick sees the wall clock at the moment it fell due.

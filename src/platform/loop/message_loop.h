@@ -20,6 +20,10 @@ namespace dovel::platform {
 //   interval (as a Windows timer does when it is set again);
 // - switching Enabled off inside a tick prevents further ticks until it is
 //   switched on again.
+// A timer of 100 ms or more falls due on a 16 ms grid of the loop's clock,
+// like a Windows timer, whose resolution is about 15.6 ms: never early, at
+// most 16 ms late, and the idle timers of many queue objects share the
+// thread's wake-ups. Shorter timers are kept to the millisecond.
 // A new timer is disabled with Interval 0. Setting Enabled or Interval to the
 // value it already has changes nothing; in particular the countdown goes on.
 // The countdown to the next tick starts when a tick is delivered, so a timer

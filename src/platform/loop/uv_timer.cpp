@@ -6,6 +6,13 @@
 
 namespace dovel::platform {
 
+namespace {
+// Timers of this interval or longer fall due on a grid as coarse as a
+// Windows timer's resolution (about 15.6 ms).
+constexpr std::uint64_t kCoalescedFrom = 100;
+constexpr std::uint64_t kGridMs = 16;
+}  // namespace
+
 UvTimer::UvTimer(UvMessageLoop& loop, std::function<void()> on_tick)
     : loop_(&loop),
       handle_(new uv_timer_t),
@@ -46,7 +53,14 @@ void UvTimer::Arm() {
     // libuv counts the timeout from its cached loop time, which is stale when
     // the timer is armed late in a tick or while the loop is not being run;
     // adding the lag makes the countdown a full interval from now.
-    uv_timer_start(handle_, &UvTimer::OnFire, interval + loop_->MillisecondsBehind(), interval);
+    std::uint64_t timeout = interval + loop_->MillisecondsBehind();
+    if (interval >= kCoalescedFrom) {
+      // Never early, at most one grid step late: idle timers of many queue
+      // objects then share the thread's wake-ups instead of each costing one.
+      const std::uint64_t due = uv_now(loop_->loop_) + timeout;
+      timeout += (kGridMs - due % kGridMs) % kGridMs;
+    }
+    uv_timer_start(handle_, &UvTimer::OnFire, timeout, interval);
   } else {
     uv_timer_stop(handle_);
   }
