@@ -318,7 +318,12 @@ std::int32_t Store::BeginWrite() {
   // WAL store only while its -wal and -shm files exist: keep them.
   // Whose file this is is settled before anything is written to it, even
   // the switch to WAL.
-  if (const auto s = CheckIdentity(); s != 0 && s != win32_error::kFileNotFound) return s;
+  // One read transaction, so the three facts come from one snapshot: another
+  // process creating the store meanwhile must not look like a foreign file.
+  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  const std::int32_t owner = CheckIdentity();
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (owner != 0 && owner != win32_error::kFileNotFound) return owner;
 
   int persist = 1;
   sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
