@@ -22,6 +22,10 @@ namespace dovel::engine {
 // disabled) -> stopped (Form_Unload: timers disabled, lists and Parent
 // released). Form_Unload runs in any state, any number of times.
 //
+// On Windows the engine is a hidden window captioned "Message Queue" that is
+// never shown; nothing depends on its position or icon. Here the thread's
+// message loop hosts the timers and there is no window at all.
+//
 // Always held by a shared_ptr (use New): a tick keeps the engine alive while
 // a client's event handler releases everything.
 class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
