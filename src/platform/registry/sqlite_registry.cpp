@@ -595,15 +595,27 @@ std::int32_t SqliteRegistry::DeleteValue(RegistryKey key, std::string_view value
   return store.Commit();
 }
 
+namespace {
+
+// Opens `key`'s store for reading and finds the key's row, for listing it:
+// a store that does not exist yet, or a root with no row yet, has nothing to
+// list (kNoMoreItems); a key that vanished is reported as missing.
+std::int32_t OpenForListing(Store& store, RegistryKey root, const std::vector<std::string>& path, std::int64_t& id) {
+  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
+  if (const auto s = store.FindKey(root, path, false, id); s != 0) {
+    return s == win32_error::kFileNotFound && path.empty() ? status::kNoMoreItems : s;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::int32_t SqliteRegistry::EnumKey(RegistryKey key, std::uint32_t index, std::string& name) {
   Impl::Entry entry;
   if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
   std::int64_t id = 0;
-  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) {
-    return s == win32_error::kFileNotFound && entry.path.empty() ? status::kNoMoreItems : s;
-  }
+  if (const auto s = OpenForListing(store, entry.root, entry.path, id); s != 0) return s;
   Statement select(store.db(), "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY folded, id LIMIT 1 OFFSET ?2");
   if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
   select.Bind(1, id);
@@ -620,11 +632,8 @@ std::int32_t SqliteRegistry::EnumValue(RegistryKey key, std::uint32_t index, std
   Impl::Entry entry;
   if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
   std::int64_t id = 0;
-  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) {
-    return s == win32_error::kFileNotFound && entry.path.empty() ? status::kNoMoreItems : s;
-  }
+  if (const auto s = OpenForListing(store, entry.root, entry.path, id); s != 0) return s;
   Statement select(store.db(), "SELECT name, type FROM reg_value WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
   if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
   select.Bind(1, id);
