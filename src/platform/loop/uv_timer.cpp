@@ -49,22 +49,28 @@ void UvTimer::SetEnabled(bool enabled) {
 void UvTimer::Arm() {
   if (handle_ == nullptr) return;
   if (enabled_ && interval_ > 0) {
-    const auto interval = static_cast<std::uint64_t>(interval_);
     // libuv counts the timeout from its cached loop time, which is stale when
     // the timer is armed late in a tick or while the loop is not being run;
     // adding the lag makes the countdown a full interval from now.
-    std::uint64_t timeout = interval + loop_->MillisecondsBehind();
-    if (interval >= kCoalescedFrom) {
-      // Never early, at most one grid step late: idle timers of many queue
-      // objects then share the thread's wake-ups instead of each costing one.
-      const std::uint64_t due = uv_now(loop_->loop_) + timeout;
-      timeout += (kGridMs - due % kGridMs) % kGridMs;
-    }
-    uv_timer_start(handle_, &UvTimer::OnFire, timeout, interval);
+    Start(static_cast<std::uint64_t>(interval_) + loop_->MillisecondsBehind());
   } else {
     uv_timer_stop(handle_);
   }
   loop_->TimersChanged();
+}
+
+void UvTimer::Start(std::uint64_t timeout) {
+  const auto interval = static_cast<std::uint64_t>(interval_);
+  if (interval >= kCoalescedFrom) {
+    // Never early, at most one grid step late: idle timers of many queue
+    // objects then share the thread's wake-ups instead of each costing one.
+    const std::uint64_t due = uv_now(loop_->loop_) + timeout;
+    timeout += (kGridMs - due % kGridMs) % kGridMs;
+  }
+  // No repeat for libuv: it would re-insert the timer before the tick, and
+  // a tick that re-arms its timer (the worker's does) would then pay for the
+  // timer heap twice. OnFire repeats what the tick left running.
+  uv_timer_start(handle_, &UvTimer::OnFire, timeout, 0);
 }
 
 void UvTimer::OnFire(uv_timer_t* handle) {
@@ -74,11 +80,20 @@ void UvTimer::OnFire(uv_timer_t* handle) {
   if (loop.halted_) {
     // The run that reached this tick is returning: keep the tick for the next
     // run. A zero timeout would make libuv fire it again in this same pass.
-    uv_timer_start(handle, &UvTimer::OnFire, 1, static_cast<std::uint64_t>(self->interval_));
+    uv_timer_start(handle, &UvTimer::OnFire, 1, 0);
     return;
   }
   const auto on_tick = self->on_tick_;
   if (*on_tick) loop.RunWork(*on_tick);
+  // The tick may have destroyed the timer (the handle lives on until its
+  // close callback), switched it off, or re-armed it. A timer it left
+  // running counts its next period from this tick, as a repeating one does.
+  self = static_cast<UvTimer*>(handle->data);
+  if (self != nullptr && self->enabled_ && self->interval_ > 0 &&
+      uv_is_active(reinterpret_cast<uv_handle_t*>(handle)) == 0) {
+    self->Start(static_cast<std::uint64_t>(self->interval_));
+    self->loop_->TimersChanged();
+  }
 }
 
 }  // namespace dovel::platform

@@ -33,6 +33,9 @@ class UvTimer final : public Timer {
 
   static void OnFire(uv_timer_s* handle);
   void Arm();
+  // Starts the libuv timer `timeout` ms from the loop's time, on the grid for
+  // long intervals.
+  void Start(std::uint64_t timeout);
   // Closes the handle; called by the destructor, or by the loop when it goes
   // first, after which the timer records settings and does nothing else.
   void Detach();
