@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/loop/uv_timer.h"
+#include "platform/loop/uv_timer_slots.h"
 
 namespace dovel::platform {
 namespace {
@@ -34,10 +35,11 @@ UvMessageLoop::UvMessageLoop() : owner_(std::this_thread::get_id()) {
   signal->data = this;
   loop_ = loop.release();
   posted_signal_ = signal.release();
+  slots_ = std::make_unique<UvTimerSlots>(*this);
 }
 
 UvMessageLoop::~UvMessageLoop() {
-  uv_walk(loop_, &UvMessageLoop::CloseForShutdown, nullptr);
+  uv_walk(loop_, &UvMessageLoop::CloseForShutdown, this);
   // With every handle closing, this only runs the close callbacks that free
   // them; no tick or posted work can run any more.
   uv_run(loop_, UV_RUN_DEFAULT);
@@ -46,8 +48,12 @@ UvMessageLoop::~UvMessageLoop() {
   if (wake_timer_fd_ >= 0) close(wake_timer_fd_);
 }
 
-void UvMessageLoop::CloseForShutdown(uv_handle_t* handle, void*) {
+void UvMessageLoop::CloseForShutdown(uv_handle_t* handle, void* loop) {
   if (uv_is_closing(handle) != 0) return;
+  if (handle == reinterpret_cast<uv_handle_t*>(static_cast<UvMessageLoop*>(loop)->slots_->handle())) {
+    uv_close(handle, &DeleteHandle<uv_timer_t>);
+    return;
+  }
   switch (uv_handle_get_type(handle)) {
     case UV_TIMER:
       // Not closing, so its timer object is alive and still points at it.

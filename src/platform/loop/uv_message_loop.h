@@ -18,6 +18,7 @@ struct uv_poll_s;
 namespace dovel::platform {
 
 class UvTimer;
+class UvTimerSlots;
 
 // The message loop on libuv: a private uv_loop_t per loop, timers on libuv
 // timer handles, posted work through a uv_async_t.
@@ -51,11 +52,12 @@ class UvMessageLoop final : public MessageLoop {
 
  private:
   friend class UvTimer;
+  friend class UvTimerSlots;
   enum class Mode { kIdle, kRunning, kRunningDue };
 
   static void OnPosted(uv_async_s* signal);
   static void OnWakeTimer(uv_poll_s* watch, int status, int events);
-  static void CloseForShutdown(uv_handle_s* handle, void* unused);
+  static void CloseForShutdown(uv_handle_s* handle, void* loop);
 
   void RunPostedWork();
   // Runs one tick or posted work; a throw stops the run and is kept for the
@@ -74,6 +76,7 @@ class UvMessageLoop final : public MessageLoop {
 
   uv_loop_s* loop_ = nullptr;
   uv_async_s* posted_signal_ = nullptr;
+  std::unique_ptr<UvTimerSlots> slots_;
   int wake_timer_fd_ = -1;
   // In libuv's milliseconds; kNoWakeUp when disarmed or already expired.
   std::uint64_t wake_deadline_ = kNoWakeUp;

@@ -31,7 +31,19 @@ class UvTimer final : public Timer {
  private:
   friend class UvMessageLoop;
 
+  friend class UvTimerSlots;
+
+  // Where the timer waits: in a slot (its due time), in the slot being
+  // delivered, or not at all (its own libuv handle may still be running).
+  static constexpr std::uint64_t kNotWaiting = ~std::uint64_t{0};
+  static constexpr std::uint64_t kFiring = kNotWaiting - 1;
+
   static void OnFire(uv_timer_s* handle);
+  // Runs the tick; a timer the tick left running counts its next period
+  // from this tick, as a repeating one does.
+  void DeliverTick();
+  bool IsWaiting() const;
+  void Stop();
   void Arm();
   // Starts the libuv timer `timeout` ms from the loop's time, on the grid for
   // long intervals.
@@ -47,6 +59,7 @@ class UvTimer final : public Timer {
   std::shared_ptr<const std::function<void()>> on_tick_;
   std::int32_t interval_ = 0;
   bool enabled_ = false;
+  std::uint64_t slot_due_ = kNotWaiting;
 };
 
 }  // namespace dovel::platform
