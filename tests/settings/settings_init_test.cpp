@@ -1,0 +1,290 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "config/mod_globals.h"
+#include "platform/automation/object_factory.h"
+#include "platform/clock/settable_clock.h"
+#include "platform/process/settable_process_info.h"
+#include "platform/registry/registry_test_support.h"
+#include "platform/registry/sqlite_registry.h"
+#include "support/recording_error_object.h"
+
+namespace dovel {
+namespace {
+
+namespace automation = platform::automation;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using platform::kHkeyLocalMachine;
+using platform::reg_type::kDword;
+using platform::reg_type::kSz;
+using testing::ReadStored;
+using testing::RecordingErrorObject;
+using testing::WriteStored;
+
+constexpr const char* kComm = "Software\\Ostrel\\Vimra\\Communications";
+constexpr const char* kSetup = "Software\\Ostrel\\Vimra\\Setup";
+constexpr const char* kProgId = "ErrorObject.clsErrorObject";
+
+class InitApplicationVariablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.ok());
+    classes_.Register(kProgId, [this] {
+      auto made = std::make_shared<RecordingErrorObject>();
+      for (const auto& [member, number] : failing_) made->FailMember(member, number);
+      created_.push_back(made);
+      return made;
+    });
+    ResetGlobals();
+  }
+  void TearDown() override { ResetGlobals(); }
+
+  static void ResetGlobals() {
+    g_iStandardPollRate = 0;
+    g_iWarningLevel = 0;
+    g_oErrorObject.reset();
+  }
+
+  std::string Stored(const char* key, const char* name) { return ReadStored(store_, kHkeyLocalMachine, key, name).bytes; }
+  void Store(const char* key, const char* name, std::string_view bytes) {
+    ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, key, name, kSz, bytes), 0);
+  }
+
+  testing::TempRegistry temp_;
+  platform::SqliteRegistry store_;
+  automation::ClassTable classes_;
+  platform::ScopedOverride<automation::ObjectFactory> use_classes_{classes_};
+  platform::SettableProcessInfo process_{"Comm", {1, 0, 0, 31}};
+  platform::ScopedOverride<platform::ProcessInfo> use_process_{process_};
+  platform::SettableClock clock_;
+  platform::ScopedOverride<platform::Clock> use_clock_{clock_};
+  std::vector<std::shared_ptr<RecordingErrorObject>> created_;
+  std::vector<std::pair<std::u16string, std::int32_t>> failing_;
+};
+
+TEST_F(InitApplicationVariablesTest, AnEmptyStoreGetsTheDefaultsWrittenBack) {
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  const auto poll = ReadStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate");
+  EXPECT_EQ(poll.type, kSz);
+  EXPECT_EQ(poll.bytes, std::string("500\0", 4));
+  const auto level = ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel");
+  EXPECT_EQ(level.type, kSz);
+  EXPECT_EQ(level.bytes, std::string("5\0", 2));
+
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(g_oErrorObject, created_[0]);
+  const auto& calls = created_[0]->calls();
+  ASSERT_EQ(created_[0]->Members(),
+            (std::vector<std::u16string>{u"AppName=", u"AppVersion=", u"WarningLevel=", u"AppErrorFile=",
+                                         u"FileSection="}));
+  EXPECT_EQ(calls[0].args[0], automation::Variant(std::u16string(u"Comm")));
+  EXPECT_EQ(calls[1].args[0], automation::Variant(std::u16string(u"1.0.31")));
+  EXPECT_EQ(calls[2].args[0], automation::Variant(std::int16_t{5})) << "a 16-bit integer by value";
+  EXPECT_EQ(calls[3].args[0], automation::Variant(std::u16string(u"Comm.err")));
+  EXPECT_EQ(calls[4].args[0], automation::Variant(std::u16string(u"COMM")));
+}
+
+TEST_F(InitApplicationVariablesTest, MinusOneAndNonTextValuesAreReplacedByTheDefaults) {
+  Store(kComm, "StandardPollRate", std::string_view("-1\0", 3));
+  const std::uint32_t dword = 250;
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel", kDword,
+                        std::string_view(reinterpret_cast<const char*>(&dword), 4)),
+            0);
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), std::string("500\0", 4));
+  const auto level = ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel");
+  EXPECT_EQ(level.type, kSz);
+  EXPECT_EQ(level.bytes, std::string("5\0", 2));
+}
+
+struct Accepted {
+  const char* stored;
+  std::int16_t value;
+};
+
+class AcceptedNumbers : public InitApplicationVariablesTest, public ::testing::WithParamInterface<Accepted> {};
+
+TEST_P(AcceptedNumbers, AreConvertedAndLeftAsStored) {
+  Store(kComm, "StandardPollRate", GetParam().stored);
+  Store(kSetup, "WarningLevel", GetParam().stored);
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, GetParam().value);
+  EXPECT_EQ(g_iWarningLevel, GetParam().value);
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), GetParam().stored);
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(created_[0]->calls().at(2).args[0], automation::Variant(GetParam().value));
+}
+
+INSTANTIATE_TEST_SUITE_P(Grammar, AcceptedNumbers,
+                         ::testing::Values(Accepted{"  250  ", 250}, Accepted{"0", 0}, Accepted{"2.5", 2},
+                                           Accepted{"3.5", 4}, Accepted{"\t7\t", 7}, Accepted{"+12", 12},
+                                           Accepted{"1e2", 100}, Accepted{"-32768", -32768},
+                                           Accepted{"32767", 32767}, Accepted{"-7.5", -8}));
+
+class RejectedNumbers : public InitApplicationVariablesTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(RejectedNumbers, StopEverythingAndChangeNothing) {
+  g_iStandardPollRate = 123;
+  g_iWarningLevel = 9;
+  Store(kComm, "StandardPollRate", GetParam());
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 123);
+  EXPECT_EQ(g_iWarningLevel, 9);
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), GetParam()) << "nothing written back";
+  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel").status, 2) << "step 4 never ran";
+  EXPECT_TRUE(created_.empty()) << "no error object is made";
+  EXPECT_EQ(g_oErrorObject, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Grammar, RejectedNumbers,
+                         ::testing::Values("40000", "32768", "-32769", "abc", "", std::string("\0", 1), "1,5",
+                                           "0x10", "5 5", "."));
+
+TEST_F(InitApplicationVariablesTest, AFailureIsReportedThroughTheObjectOfAnEarlierRun) {
+  testing::ScopedRecordingErrorObject earlier;
+  g_iWarningLevel = 3;
+  Store(kComm, "StandardPollRate", "250");
+  Store(kSetup, "WarningLevel", "abc");
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 250);
+  EXPECT_EQ(g_iWarningLevel, 3);
+  EXPECT_TRUE(created_.empty());
+  EXPECT_EQ(g_oErrorObject.get(), &*earlier);
+
+  EXPECT_EQ(earlier->Members(), (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError"})) << "no Clear";
+  const auto add = earlier->Reports().at(0);
+  EXPECT_EQ(add.args.at(0), automation::Variant(std::int32_t{13}));
+  EXPECT_EQ(add.args.at(7), automation::Variant(std::u16string(u"modGlobals")));
+  EXPECT_EQ(add.args.at(8), automation::Variant(std::u16string(u"InitApplicationVariables()")));
+  EXPECT_EQ(add.args.at(13), automation::Variant(std::int16_t{10})) << "level 10 by value, not the warning level";
+}
+
+TEST_F(InitApplicationVariablesTest, AnObjectThatCannotBeMadeKeepsTheOldOneAndIsReported) {
+  testing::ScopedRecordingErrorObject earlier;
+  classes_.Unregister(kProgId);
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  EXPECT_EQ(g_oErrorObject.get(), &*earlier);
+  ASSERT_EQ(earlier->Reports().size(), 1u);
+  EXPECT_EQ(earlier->Reports()[0].args.at(0), automation::Variant(std::int32_t{429}));
+}
+
+TEST_F(InitApplicationVariablesTest, TheNewObjectReplacesAndReleasesTheOldOne) {
+  auto earlier = std::make_shared<RecordingErrorObject>();
+  const std::weak_ptr<RecordingErrorObject> watch = earlier;
+  g_oErrorObject = std::move(earlier);
+  InitApplicationVariables();
+  EXPECT_TRUE(watch.expired());
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(g_oErrorObject, created_[0]);
+}
+
+TEST_F(InitApplicationVariablesTest, AFailingPutStopsThePutsAfterItAndIsReportedThroughTheNewObject) {
+  failing_.push_back({u"AppVersion=", 438});
+  InitApplicationVariables();
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(created_[0]->Members(),
+            (std::vector<std::u16string>{u"AppName=", u"AppVersion=", u"Add", u"AddlText=", u"LogError"}));
+  EXPECT_EQ(created_[0]->Reports().at(0).args.at(0), automation::Variant(std::int32_t{438}));
+  EXPECT_EQ(g_oErrorObject, created_[0]);
+}
+
+// A factory that claims success yet hands back no object.
+class EmptyHandedFactory final : public automation::ObjectFactory {
+ public:
+  std::int32_t CreateObject(std::string_view, automation::ObjectRef&) override { return 0; }
+};
+
+TEST_F(InitApplicationVariablesTest, NoObjectMeansNoProperties) {
+  EmptyHandedFactory factory;
+  platform::ScopedOverride<automation::ObjectFactory> use(factory);
+  auto earlier = std::make_shared<RecordingErrorObject>();
+  g_oErrorObject = earlier;
+  InitApplicationVariables();
+  EXPECT_EQ(g_oErrorObject, nullptr);
+  EXPECT_TRUE(earlier->calls().empty());
+}
+
+TEST_F(InitApplicationVariablesTest, AStoreThatCannotBeWrittenStillGivesTheDefaults) {
+  temp_.Use("/proc/version/registry.db");
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(created_[0]->calls().size(), 5u);
+}
+
+TEST_F(InitApplicationVariablesTest, ACorruptStoreGivesTheDefaultsAndIsLeftForTheAdministrator) {
+  const std::string garbage = testing::Garbage(4096);
+  testing::WriteFileBytes(temp_.path(), garbage);
+  ::testing::internal::CaptureStderr();
+  InitApplicationVariables();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  EXPECT_TRUE(testing::ReadFileBytes(temp_.path()) == garbage) << "the corrupt file was changed";
+  EXPECT_THAT(said, HasSubstr(temp_.path()));
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
+
+TEST_F(InitApplicationVariablesTest, AnUnprivilegedProcessUsesTheDefaultsWithoutWriting) {
+  std::filesystem::permissions(temp_.directory(), std::filesystem::perms(0755));
+  Store(kSetup, "Other", "x");  // the store exists, owned by root
+  const int child = testing::RunInChild(
+      [] {
+        InitApplicationVariables();
+        return g_iStandardPollRate == 500 && g_iWarningLevel == 5 ? 0 : 1;
+      },
+      /*unprivileged=*/true);
+  EXPECT_EQ(child, 0);
+  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate").status, 2);
+  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel").status, 2);
+}
+
+TEST_F(InitApplicationVariablesTest, ProcessesStartingTogetherAgreeAndLoseNothing) {
+  constexpr int kProcesses = 4;
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(start[1]);
+      char go = 0;
+      if (read(start[0], &go, 1) < 0) _exit(100);
+      InitApplicationVariables();
+      _exit(g_iStandardPollRate == 500 && g_iWarningLevel == 5 && g_oErrorObject != nullptr ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  close(start[0]);
+  close(start[1]);
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), std::string("500\0", 4));
+  EXPECT_EQ(Stored(kSetup, "WarningLevel"), std::string("5\0", 2));
+  std::string detail;
+  EXPECT_EQ(platform::CheckRegistryStore(temp_.path(), detail), 0) << detail;
+}
+
+}  // namespace
+}  // namespace dovel
