@@ -57,6 +57,9 @@ std::u16string GetViewString(const std::byte* view, std::uint32_t offset, std::i
 bool ViewStringEquals(const std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count) {
   CheckRange(view, offset, byte_count);
   if (value.size() * 2 != static_cast<std::size_t>(byte_count)) return false;
+  if constexpr (std::endian::native == std::endian::little) {
+    return std::memcmp(view + offset, value.data(), static_cast<std::size_t>(byte_count)) == 0;
+  }
   for (std::size_t i = 0; i < value.size(); ++i) {
     const std::size_t at = offset + 2 * i;
     const auto unit = static_cast<char16_t>(std::to_integer<unsigned>(view[at]) |

@@ -56,13 +56,12 @@ void UvTimer::Arm() {
 }
 
 void UvTimer::Stop() {
-  uv_timer_stop(handle_);
+  if (handle_started_) uv_timer_stop(handle_);
+  handle_started_ = false;
   loop_->slots_->Unschedule(*this);
 }
 
-bool UvTimer::IsWaiting() const {
-  return slot_due_ != kNotWaiting || uv_is_active(reinterpret_cast<const uv_handle_t*>(handle_)) != 0;
-}
+bool UvTimer::IsWaiting() const { return slot_due_ != kNotWaiting || handle_started_; }
 
 void UvTimer::Start(std::uint64_t timeout) {
   Stop();
@@ -77,6 +76,7 @@ void UvTimer::Start(std::uint64_t timeout) {
   // No repeat for libuv: it would re-insert the timer before the tick, and a
   // tick that re-arms its timer (the worker's does) would then pay twice.
   uv_timer_start(handle_, &UvTimer::OnFire, timeout, 0);
+  handle_started_ = true;
 }
 
 void UvTimer::OnFire(uv_timer_t* handle) {
@@ -88,6 +88,7 @@ void UvTimer::OnFire(uv_timer_t* handle) {
     uv_timer_start(handle, &UvTimer::OnFire, 1, 0);
     return;
   }
+  self->handle_started_ = false;  // libuv does not repeat it
   self->DeliverTick();
 }
 

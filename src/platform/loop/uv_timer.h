@@ -60,6 +60,10 @@ class UvTimer final : public Timer {
   std::int32_t interval_ = 0;
   bool enabled_ = false;
   std::uint64_t slot_due_ = kNotWaiting;
+  // Whether its own libuv handle is started: kept here so that stopping a
+  // long timer never touches the handle, which a tick otherwise has no need
+  // to bring into the cache.
+  bool handle_started_ = false;
 };
 
 }  // namespace dovel::platform
