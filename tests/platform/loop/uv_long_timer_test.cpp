@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/loop/real_loop_support.h"
 #include "platform/loop/uv_message_loop.h"
 
 namespace dovel::platform {
@@ -17,16 +18,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-constexpr std::int32_t kWatchdogMilliseconds = 10'000;
-
-bool RunWithin(MessageLoop& loop, const std::function<bool()>& done) {
-  bool timed_out = false;
-  auto watchdog = loop.CreateTimer([&] { timed_out = true; });
-  watchdog->SetInterval(kWatchdogMilliseconds);
-  watchdog->SetEnabled(true);
-  loop.RunUntil([&] { return timed_out || done(); });
-  return done();
-}
+using testing::RunWithin;
 
 // Milliseconds of the monotonic clock, which the loop counts in too.
 std::uint64_t NowMs() {

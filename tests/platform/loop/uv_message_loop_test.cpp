@@ -1,4 +1,5 @@
 #include "platform/loop/uv_message_loop.h"
+#include "platform/loop/real_loop_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,20 +19,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-// These tests run the real loop on real time. None of them depends on how
-// long anything takes: they wait for events, and a 10 s watchdog only turns a
-// hang into a failure.
-constexpr std::int32_t kWatchdogMilliseconds = 10'000;
-
-// Runs `loop` until `done` holds or the watchdog ticks; returns `done()`.
-bool RunWithin(MessageLoop& loop, const std::function<bool()>& done) {
-  bool timed_out = false;
-  auto watchdog = loop.CreateTimer([&] { timed_out = true; });
-  watchdog->SetInterval(kWatchdogMilliseconds);
-  watchdog->SetEnabled(true);
-  loop.RunUntil([&] { return timed_out || done(); });
-  return done();
-}
+using testing::kWatchdogMilliseconds;
+using testing::RunWithin;
 
 bool Readable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
