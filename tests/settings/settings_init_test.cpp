@@ -29,6 +29,7 @@ using platform::reg_type::kDword;
 using platform::reg_type::kSz;
 using testing::ReadStored;
 using testing::RecordingErrorObject;
+using testing::RunTogether;
 using testing::WriteStored;
 
 constexpr const char* kComm = "Software\\Ostrel\\Vimra\\Communications";
@@ -258,28 +259,11 @@ TEST_F(InitApplicationVariablesTest, AnUnprivilegedProcessUsesTheDefaultsWithout
 
 TEST_F(InitApplicationVariablesTest, ProcessesStartingTogetherAgreeAndLoseNothing) {
   constexpr int kProcesses = 4;
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(start[1]);
-      char go = 0;
-      if (read(start[0], &go, 1) < 0) _exit(100);
-      InitApplicationVariables();
-      _exit(g_iStandardPollRate == 500 && g_iWarningLevel == 5 && g_oErrorObject != nullptr ? 0 : 1);
-    }
-    children.push_back(child);
-  }
-  close(start[0]);
-  close(start[1]);
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  const std::vector<int> statuses = RunTogether(kProcesses, [](int) {
+    InitApplicationVariables();
+    return g_iStandardPollRate == 500 && g_iWarningLevel == 5 && g_oErrorObject != nullptr ? 0 : 1;
+  });
+  for (const int status : statuses) EXPECT_EQ(status, 0);
   EXPECT_EQ(Stored(kComm, "StandardPollRate"), std::string("500\0", 4));
   EXPECT_EQ(Stored(kSetup, "WarningLevel"), std::string("5\0", 2));
   std::string detail;

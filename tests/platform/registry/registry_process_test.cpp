@@ -18,6 +18,7 @@ namespace {
 
 using testing::ReadStored;
 using testing::RunInChild;
+using testing::RunTogether;
 using testing::TempRegistry;
 using testing::WriteStored;
 namespace fs = std::filesystem;
@@ -75,35 +76,18 @@ TEST(RegistryProcessTest, ProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(temp.ok());
   constexpr int kProcesses = 4;
   constexpr int kValuesEach = 25;
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(start[1]);
-      char go = 0;
-      if (read(start[0], &go, 1) < 0) _exit(100);
-      // Each child has its own registry object and connections.
-      SqliteRegistry registry;
-      int failures = 0;
-      for (int i = 0; i < kValuesEach; ++i) {
-        const std::string mine = "P" + std::to_string(p) + "V" + std::to_string(i);
-        if (WriteStored(registry, kHkeyLocalMachine, kComm, mine, reg_type::kSz, mine) != 0) ++failures;
-        if (WriteStored(registry, kHkeyLocalMachine, kComm, "Shared", reg_type::kSz, mine) != 0) ++failures;
-      }
-      _exit(failures);
+  const std::vector<int> statuses = RunTogether(kProcesses, [&](int p) {
+    // Each child has its own registry object and connections.
+    SqliteRegistry registry;
+    int failures = 0;
+    for (int i = 0; i < kValuesEach; ++i) {
+      const std::string mine = "P" + std::to_string(p) + "V" + std::to_string(i);
+      if (WriteStored(registry, kHkeyLocalMachine, kComm, mine, reg_type::kSz, mine) != 0) ++failures;
+      if (WriteStored(registry, kHkeyLocalMachine, kComm, "Shared", reg_type::kSz, mine) != 0) ++failures;
     }
-    children.push_back(child);
-  }
-  close(start[0]);
-  close(start[1]);  // everyone starts together
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writes failed in a child: " << status;
-  }
+    return failures;
+  });
+  for (const int status : statuses) EXPECT_EQ(status, 0) << "writes failed in a child";
 
   SqliteRegistry registry;
   for (int p = 0; p < kProcesses; ++p) {

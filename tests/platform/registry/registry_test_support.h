@@ -82,6 +82,38 @@ inline int RunInChild(const std::function<int()>& body, bool unprivileged = fals
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Forks `count` children that all start `body(index)` at the same moment
+// (the parent closing a pipe is the starting signal) and returns their exit
+// statuses, in the order the children were made; a child that could not be
+// made counts as -1.
+inline std::vector<int> RunTogether(int count, const std::function<int(int)>& body) {
+  int start[2];
+  if (pipe(start) != 0) return std::vector<int>(static_cast<std::size_t>(count), -1);
+  std::vector<pid_t> children;
+  for (int index = 0; index < count; ++index) {
+    const pid_t child = fork();
+    if (child == 0) {
+      close(start[1]);
+      char go = 0;
+      if (read(start[0], &go, 1) < 0) _exit(100);
+      _exit(body(index));
+    }
+    children.push_back(child);
+  }
+  close(start[0]);
+  close(start[1]);
+  std::vector<int> statuses;
+  for (const pid_t child : children) {
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+      statuses.push_back(-1);
+    } else {
+      statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+  }
+  return statuses;
+}
+
 inline std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
