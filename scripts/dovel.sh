@@ -3,14 +3,16 @@
 # available): installs what the build needs, configures, builds, then
 #   demo          runs the live demonstration on the built-in defaults
 #   test [asan]   runs the whole test suite (asan: under the sanitizers)
+#   test windows  cross-compiles the Windows build and runs its tests under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libuv1-dev libsqlite3-dev)
+windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools)
 
 install_packages() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -27,18 +29,26 @@ build() {
 
 case "${1:-}" in
   demo)
-    install_packages
+    install_packages "${packages[@]}"
     build default
     exec ./build/default/tools/demo/dovel-demo
     ;;
   test)
     preset="${2:-default}"
-    install_packages
-    build "$preset"
-    ctest --preset "$preset" -j "$(nproc)"
+    if [ "$preset" = windows ]; then
+      install_packages "${windows_packages[@]}"
+      build mingw
+      source scripts/wine-env.sh
+      dovel_wine_up
+      ctest --preset mingw -j "$(nproc)"
+    else
+      install_packages "${packages[@]}"
+      build "$preset"
+      ctest --preset "$preset" -j "$(nproc)"
+    fi
     ;;
   *)
-    echo "usage: scripts/dovel.sh demo | test [asan]" >&2
+    echo "usage: scripts/dovel.sh demo | test [asan | windows]" >&2
     exit 64
     ;;
 esac
