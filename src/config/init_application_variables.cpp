@@ -36,6 +36,9 @@ void InitApplicationVariables() {
   namespace platform = dovel::platform;
 
   config::Reporting(config::sites::kInitApplicationVariables, [] {
+    // A server nobody watches must not stop on an interactive error box.
+    platform::SuppressErrorDialogs();
+
     // -1 stands for "never set": the default is then written back, so the
     // administrator finds every setting in place after the first start.
     g_iStandardPollRate =

@@ -1,129 +1,19 @@
-#include "errorlog/error_log_object.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/error_report.h"
 #include "config/mod_globals.h"
 #include "config/report_sites.h"
-#include "platform/automation/conversions.h"
-#include "platform/automation/text.h"
+#include "error_log_fixture.h"
 #include "platform/clock/settable_clock.h"
 
 namespace dovel::errorlog {
 namespace {
 
-namespace automation = platform::automation;
-namespace fs = std::filesystem;
-using automation::Variant;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
-// Points DOVEL_LOG_DIR at a directory that does not exist yet, inside a
-// private temporary directory removed afterwards.
-class ErrorLog : public ::testing::Test {
- protected:
-  ErrorLog() {
-    std::string pattern = (fs::temp_directory_path() / "dovel-errorlog-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    log_dir_ = root_ / "logs" / "dovel";
-    if (const char* previous = getenv(kLogDirectoryVariable)) previous_ = previous;
-    setenv(kLogDirectoryVariable, log_dir_.c_str(), 1);
-  }
-
-  ~ErrorLog() override {
-    if (previous_) setenv(kLogDirectoryVariable, previous_->c_str(), 1);
-    else unsetenv(kLogDirectoryVariable);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
-  // What the system puts on a new object at start-up.
-  static void StartUp(automation::Dispatch& object) {
-    ASSERT_EQ(object.PutProperty(u"AppName", u"Dovel"), 0);
-    ASSERT_EQ(object.PutProperty(u"AppVersion", u"1.0.31"), 0);
-    ASSERT_EQ(object.PutProperty(u"WarningLevel", std::int16_t{4}), 0);
-    ASSERT_EQ(object.PutProperty(u"AppErrorFile", u"Comm.err"), 0);
-    ASSERT_EQ(object.PutProperty(u"FileSection", u"COMM"), 0);
-  }
-
-  // Add's arguments as the standard report passes them.
-  static std::array<Variant, 14> AddArguments(std::int32_t number, std::u16string module, std::u16string procedure,
-                                              Variant level, double day = 36526, double time = 0.75) {
-    std::array<Variant, 14> args;
-    args.fill(automation::Missing{});
-    args[0] = number;
-    args[4] = automation::Date{day};
-    args[5] = automation::Date{time};
-    args[7] = std::move(module);
-    args[8] = std::move(procedure);
-    args[13] = std::move(level);
-    return args;
-  }
-
-  static std::int32_t Add(automation::Dispatch& object, std::array<Variant, 14> args) {
-    return object.Call(u"Add", args, nullptr);
-  }
-
-  static std::int32_t Report(automation::Dispatch& object, std::array<Variant, 14> args,
-                             std::u16string remark = u"") {
-    if (const std::int32_t error = object.Call(u"Add", args, nullptr); error != 0) return error;
-    if (const std::int32_t error = object.PutProperty(u"AddlText", remark); error != 0) return error;
-    return object.Call(u"LogError", {}, nullptr);
-  }
-
-  fs::path LogFile() const { return log_dir_ / "Comm.err"; }
-
-  // The log's lines; a missing file has none. Fails if the last line is unterminated.
-  std::vector<std::string> Lines() const {
-    std::ifstream in(LogFile(), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string text = content.str();
-    if (!text.empty()) {
-      EXPECT_EQ(text.back(), '\n') << "unterminated last line";
-    }
-    std::vector<std::string> lines;
-    std::istringstream split(text);
-    for (std::string line; std::getline(split, line);) lines.push_back(line);
-    return lines;
-  }
-
-  static std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-    return fields;
-  }
-
-  fs::path root_;
-  fs::path log_dir_;
-  std::optional<std::string> previous_;
-  ErrorLogObject object_;
-};
-
-TEST_F(ErrorLog, OneReportIsOneLineInANewDirectory) {
-  StartUp(object_);
-  std::int16_t level = 7;
-  ASSERT_EQ(Report(object_, AddArguments(13, u"frmMsgQueue", u"Form_Load()", automation::Int16Ref{&level})), 0);
-
-  EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t18:00:00\tDovel\t1.0.31\tCOMM\tfrmMsgQueue\tForm_Load()\t13\t7"));
-  EXPECT_EQ(fs::status(log_dir_).permissions() & fs::perms::all,
-            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                fs::perms::others_exec);
-}
 
 TEST_F(ErrorLog, ReportsAppendAndARemarkIsTheLastField) {
   StartUp(object_);
@@ -209,25 +99,6 @@ TEST_F(ErrorLog, TextIsWrittenAsUtf8) {
   EXPECT_EQ(Fields(lines[0]).at(9), "\xF0\x9F\x98\x80");
 }
 
-TEST_F(ErrorLog, UnwritableLocationsGiveAnErrorNumber) {
-  StartUp(object_);
-  const auto args = AddArguments(1, u"m", u"p", std::int16_t{0});
-
-  // Under a regular file: no account, root included, can make that directory.
-  setenv(kLogDirectoryVariable, "/proc/version/dovel", 1);
-  EXPECT_EQ(Report(object_, args), kErrPathFileAccess);
-
-  // The log file's name is taken by a directory.
-  setenv(kLogDirectoryVariable, log_dir_.c_str(), 1);
-  fs::create_directories(LogFile());
-  EXPECT_EQ(Report(object_, args), kErrPathFileAccess);
-
-  // The report is still pending, and goes out once the log can be written.
-  ASSERT_EQ(object_.PutProperty(u"AppErrorFile", u"Other.err"), 0);
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
-  EXPECT_TRUE(fs::is_regular_file(log_dir_ / "Other.err"));
-}
-
 TEST_F(ErrorLog, LogErrorWithoutAFileNameIsABadFileName) {
   ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", std::int16_t{0})), 0);
   EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), kErrBadFileName);
@@ -310,44 +181,6 @@ TEST_F(ErrorLog, CoercibleArgumentsAreAcceptedAndNamesIgnoreCase) {
   ASSERT_EQ(object_.Call(u"aDD", args, nullptr), 0);
   ASSERT_EQ(object_.Call(u"logerror", {}, nullptr), 0);
   EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t00:00:00\t\t\t\t\t\t380\t12"));
-}
-
-TEST_F(ErrorLog, ConcurrentProcessesNeverInterleaveLines) {
-  StartUp(object_);
-  constexpr int kProcesses = 4;
-  constexpr int kReportsEach = 100;
-  // Longer than a stream buffer, so a split write would show.
-  const std::u16string remark(20000, u'x');
-
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      int failures = 0;
-      for (int i = 0; i < kReportsEach; ++i) {
-        failures += Report(object_, AddArguments(p, u"m", u"p", std::int16_t{0}), remark) != 0;
-      }
-      _exit(failures == 0 ? 0 : 1);
-    }
-    children.push_back(child);
-  }
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-
-  const auto lines = Lines();
-  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kProcesses * kReportsEach));
-  std::array<int, kProcesses> per_process{};
-  for (const std::string& line : lines) {
-    const auto fields = Fields(line);
-    ASSERT_EQ(fields.size(), 10u);
-    ASSERT_EQ(fields[9], std::string(remark.size(), 'x'));
-    ++per_process.at(std::stoul(fields[7]));
-  }
-  EXPECT_THAT(per_process, ::testing::Each(kReportsEach));
 }
 
 TEST_F(ErrorLog, TheStandardReportThroughTheRegisteredSubstitute) {

@@ -21,7 +21,8 @@ class ScopedTempDir {
 };
 
 // Sets an environment variable for the lifetime of the object and puts the
-// previous value (or its absence) back afterwards.
+// previous value (or its absence) back afterwards. On Windows the C runtime
+// takes an empty value as removing the variable.
 class ScopedEnv {
  public:
   ScopedEnv(std::string name, const std::string& value);

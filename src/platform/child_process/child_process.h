@@ -22,18 +22,27 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // One line of the child's standard output, without its newline; empty at
-  // end of output.
+  // end of output. A Windows program's CR LF reads as a plain newline.
   std::string ReadLine();
-  // Everything the child writes until it closes its output.
+  // Everything the child writes until it closes its output (CR LF read as
+  // a newline there too).
   std::string ReadAll();
   void CloseInput();
   // Closes input, waits, and returns the exit status (-1 if killed).
   int Wait();
 
  private:
+#ifdef _WIN32
+  void* process_ = nullptr;     // HANDLEs; null when not open
+  void* to_child_ = nullptr;
+  void* from_child_ = nullptr;
+  bool started_ = false;
+  bool terminated_ = false;     // ended by us, not by itself
+#else
   int pid_ = -1;
   int to_child_ = -1;
   int from_child_ = -1;
+#endif
   std::string pending_;
   bool waited_ = false;
   int status_ = -1;

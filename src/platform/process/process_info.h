@@ -41,6 +41,11 @@ ProcessInfo& SystemDefault<ProcessInfo>();
 
 inline ProcessInfo& CurrentProcessInfo() { return Current<ProcessInfo>::Get(); }
 
+// Windows: makes the system fail a call or end the process instead of
+// showing an interactive error box (a missing disk, a crash, a file that
+// cannot be found) that nobody may ever answer. Does nothing elsewhere.
+void SuppressErrorDialogs();
+
 // The file name of `path` without its directory and without its last
 // extension ("/opt/x/a.b.exe" -> "a.b"). A name that is all extension
 // (".hidden") is kept whole. Either slash separates directories.

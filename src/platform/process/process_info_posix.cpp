@@ -36,4 +36,7 @@ ProcessInfo& SystemDefault<ProcessInfo>() {
   return info;
 }
 
+// Nothing here stops a process to wait for someone to click.
+void SuppressErrorDialogs() {}
+
 }  // namespace dovel::platform

@@ -24,8 +24,8 @@ struct MapResult {
 };
 
 // Named shared-memory blocks that any process of the same user can open by
-// name. Every operation mirrors one Windows call, so the Win32 build is a
-// one-line forward per method; status values are Windows system error codes.
+// name. Every operation mirrors one Windows call; status values are Windows
+// system error codes.
 //
 // Lifetime: a block exists while at least one handle to it is open in any
 // process. Closing the last handle destroys it; creating the name again then
@@ -74,7 +74,9 @@ class SharedMemory {
   // by closing the handle, and by the system when the holder dies (an
   // abandoned lock counts as acquired by the next taker). On Windows: a
   // named mutex derived from the block's name.
-  // Threads: not concurrently with Close of the same handle.
+  // Threads: not concurrently with Close of the same handle. On Windows the
+  // mutex belongs to the thread that took it, so Unlock, or Close of a
+  // locked handle, must run on that thread.
   virtual std::int32_t Lock(BlockHandle handle, std::uint32_t timeout_ms) = 0;
   virtual void Unlock(BlockHandle handle) = 0;
 };

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,89 +17,16 @@ std::string ProcessToken();
 // A fresh block name: token, tag and a counter.
 std::string UniqueName(std::string_view tag);
 
-// The /dev/shm entry that backs `name` for user `uid`. Spelled out here rather
-// than taken from the implementation: administrators rely on this layout.
-std::string BackingPath(std::string_view name, unsigned uid);
-std::string BackingPath(std::string_view name);
+// Whether the system still keeps the block `name`, looked at without
+// holding it: its /dev/shm entry on POSIX, an openable mapping on Windows.
 bool BackingExists(std::string_view name);
-
-// /dev/shm entries whose name contains `token`.
-std::vector<std::string> ShmEntriesContaining(std::string_view token);
 
 bool AllZero(const std::byte* view, std::size_t size);
 
-// A forked child running `body(report_fd)`; the body's return value is the
-// exit code. The child must open its own handles. Killed and reaped on
-// destruction if still running, so no test leaves a process behind.
-class ForkedChild {
- public:
-  explicit ForkedChild(const std::function<int(int report_fd)>& body);
-  ~ForkedChild();
-  ForkedChild(const ForkedChild&) = delete;
-  ForkedChild& operator=(const ForkedChild&) = delete;
-
-  pid_t pid() const { return pid_; }
-  // Next line the child wrote to report_fd; empty at end of stream.
-  std::string ReadLine();
-  void Kill();
-  // Exit code, or 128 + signal number.
-  int Wait();
-
- private:
-  pid_t pid_ = -1;
-  int report_fd_ = -1;
-};
-
-// A child's side of ForkedChild: writes `line` and a newline to `fd`.
-void Report(int fd, std::string_view line);
-
-// One run of the dovel-block tool.
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-ToolRun RunTool(const std::vector<std::string>& args);
-
-// `dovel-block hold [--create] NAME` running in the background.
-class HeldByTool {
- public:
-  HeldByTool(std::string_view name, bool create);
-  ~HeldByTool();
-  HeldByTool(const HeldByTool&) = delete;
-  HeldByTool& operator=(const HeldByTool&) = delete;
-
-  // The status line the tool printed once it held the block ("" if it failed).
-  const std::string& status() const { return status_; }
-  // Lets the tool close its handle and exit; returns its exit code.
-  int Release();
-
- private:
-  pid_t pid_ = -1;
-  int stdin_fd_ = -1;
-  std::string status_;
-};
-
-// Serialises the tests that create or sweep stale blocks across test
-// processes, since a sweep removes every stale block of this user.
-class StaleBlockLock {
- public:
-  StaleBlockLock();
-  ~StaleBlockLock();
-  StaleBlockLock(const StaleBlockLock&) = delete;
-  StaleBlockLock& operator=(const StaleBlockLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
-// Leaves a stale block: a forked child creates `name`, writes to it and is
-// killed while holding it. Returns false if the child did not get that far.
-bool LeaveStaleBlock(const std::string& name);
-
 // Handles and views a test still owns are closed in TearDown (Close and Unmap
-// ignore the ones already gone), and the test must have left no /dev/shm
-// entry behind.
+// ignore the ones already gone), and the test must have left no block behind:
+// no /dev/shm entry of this process on POSIX, none of the names it opened on
+// Windows.
 class SharedMemoryTest : public ::testing::Test {
  protected:
   void TearDown() override;
@@ -116,6 +40,7 @@ class SharedMemoryTest : public ::testing::Test {
  private:
   std::vector<BlockHandle> handles_;
   std::vector<std::byte*> views_;
+  std::vector<std::string> names_;  // every name a handle was opened for
 };
 
 }  // namespace dovel::platform::shm_test

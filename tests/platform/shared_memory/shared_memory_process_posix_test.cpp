@@ -17,7 +17,7 @@
 
 #include "platform/core/system_error.h"
 #include "platform/shared_memory/shared_memory.h"
-#include "platform/shared_memory/shm_test_support.h"
+#include "platform/shared_memory/shm_test_support_posix.h"
 
 namespace dovel::platform::shm_test {
 namespace {

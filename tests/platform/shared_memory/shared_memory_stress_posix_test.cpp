@@ -5,7 +5,7 @@
 // DOVEL_SOAK_SECONDS sets the length (default 3 s).
 //
 // A kill landing exactly between two steps of a cleanup is rare at random;
-// shared_memory_race_test.cpp forces that case.
+// shared_memory_race_posix_test.cpp forces that case.
 //
 // Each name has an announcement word in shared memory: one bit per child
 // that holds it or is about to acquire it (set before the call, cleared after
@@ -54,7 +54,7 @@
 
 #include "platform/core/system_error.h"
 #include "platform/shared_memory/shared_memory.h"
-#include "platform/shared_memory/shm_test_support.h"
+#include "platform/shared_memory/shm_test_support_posix.h"
 
 namespace dovel::platform::shm_test {
 namespace {
