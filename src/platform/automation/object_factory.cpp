@@ -46,12 +46,3 @@ ClassTable& ProcessClassTable() {
 }
 
 }  // namespace dovel::platform::automation
-
-namespace dovel::platform {
-
-template <>
-automation::ObjectFactory& SystemDefault<automation::ObjectFactory>() {
-  return automation::ProcessClassTable();
-}
-
-}  // namespace dovel::platform

@@ -75,15 +75,5 @@ TEST(ClassTable, ACreatorMayCreateOtherObjects) {
   EXPECT_NE(object, nullptr);
 }
 
-TEST(ClassTable, TheProcessTableIsTheDefaultFactoryAndTestsCanOverrideIt) {
-  EXPECT_EQ(&CurrentObjectFactory(), &ProcessClassTable());
-  ClassTable replacement;
-  {
-    ScopedOverride<ObjectFactory> use(replacement);
-    EXPECT_EQ(&CurrentObjectFactory(), &replacement);
-  }
-  EXPECT_EQ(&CurrentObjectFactory(), &ProcessClassTable());
-}
-
 }  // namespace
 }  // namespace dovel::platform::automation

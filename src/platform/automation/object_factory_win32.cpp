@@ -1,0 +1,70 @@
+#include "platform/automation/object_factory.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <string>
+
+#include "platform/automation/com_dispatch_win32.h"
+#include "platform/automation/text.h"
+
+namespace dovel::platform::automation {
+namespace {
+
+// A thread that creates an object before anyone set up COM on it joins a
+// single-threaded apartment, the one a form's thread has, and stays in it for
+// the rest of its life: objects made there may be used until the thread ends.
+// A thread already in an apartment keeps it.
+bool EnsureApartment() {
+  thread_local bool joined = false;
+  if (joined) return true;
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (hr == RPC_E_CHANGED_MODE) return true;  // already in the multithreaded apartment
+  if (hr == S_FALSE) {
+    CoUninitialize();  // the apartment is someone else's: leave their count as it was
+    return true;
+  }
+  joined = SUCCEEDED(hr);
+  return joined;
+}
+
+// Creation through the system's class registry, for IDispatch, in whatever
+// server the class is registered with.
+class ComObjectFactory final : public ObjectFactory {
+ public:
+  std::int32_t CreateObject(std::string_view prog_id, ObjectRef& object) override {
+    try {
+      if (prog_id.empty() || !EnsureApartment()) return kErrCannotCreateObject;
+      const std::u16string wide16 = FromUtf8(prog_id);
+      const std::wstring wide(wide16.begin(), wide16.end());
+      CLSID clsid{};
+      if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) return kErrCannotCreateObject;
+      IDispatch* created = nullptr;
+      if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void**>(&created))) ||
+          created == nullptr) {
+        return kErrCannotCreateObject;
+      }
+      ObjectRef made = WrapDispatch(created);
+      created->Release();
+      if (made == nullptr) return kErrCannotCreateObject;
+      object = std::move(made);
+      return 0;
+    } catch (...) {
+      return kErrCannotCreateObject;
+    }
+  }
+};
+
+}  // namespace
+}  // namespace dovel::platform::automation
+
+namespace dovel::platform {
+
+template <>
+automation::ObjectFactory& SystemDefault<automation::ObjectFactory>() {
+  static automation::ComObjectFactory factory;
+  return factory;
+}
+
+}  // namespace dovel::platform

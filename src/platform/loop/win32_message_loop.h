@@ -1,0 +1,126 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/loop/message_loop.h"
+
+struct HWND__;
+
+namespace dovel::platform {
+
+class Win32Timer;
+
+// The message loop on a hidden message-only window, the way a form hosts
+// timers on Windows: one SetTimer per running Timer, posted work through a
+// private window message.
+//
+// Run dispatches every message of the thread, not only the window's, so that
+// a single-threaded COM apartment on the same thread gets its calls and
+// events while the loop runs.
+//
+// Each time a timer is armed it gets a fresh Windows timer identifier: a
+// WM_TIMER already queued for an earlier arming, or for a destroyed timer,
+// then matches nothing and is dropped. After each tick a still-running timer
+// is set again, so the next period counts from the tick, as on the other
+// platforms.
+//
+// Windows timers run no shorter than 10 ms and fall due on the system's
+// timer resolution (about 15.6 ms). Windows makes a WM_TIMER only when no
+// posted message waits; so that work which keeps posting more cannot keep
+// the ticks away, the ticks already due run after each batch of posted work.
+//
+// Work is never run inside other work. When a tick pumps messages (an
+// outgoing COM call does), WM_TIMER and the wake-up for posted work may be
+// dispatched from inside it; they are held and run after the tick returns.
+// Likewise a message pump of someone else's that dispatches them while no run
+// is in progress, or after Stop, holds them for the next run.
+//
+// The loop must not be destroyed from inside its own ticks or posted work,
+// nor while another thread may still Post to it. It belongs to the thread
+// that made it, which must also destroy it (its window does).
+class Win32MessageLoop final : public MessageLoop {
+ public:
+  // Throws std::system_error with the Windows error code when the window
+  // cannot be made.
+  Win32MessageLoop();
+  ~Win32MessageLoop() override;
+  Win32MessageLoop(const Win32MessageLoop&) = delete;
+  Win32MessageLoop& operator=(const Win32MessageLoop&) = delete;
+
+  std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
+  void Run() override;
+  void RunUntil(const std::function<bool()>& done) override;
+  void Stop() override;
+  // Windows has no descriptor for a thread's message queue.
+  int PollDescriptor() override { return -1; }
+  // Dispatches the thread's messages until none is waiting; posted work runs
+  // in one batch, what it posts waits for the next run.
+  void RunDue() override;
+  void Post(std::function<void()> work) override;
+  bool IsOwnThread() const override;
+
+  // The hidden window, for code that needs to address it (tests).
+  HWND__* window() const { return window_; }
+
+ private:
+  friend class Win32Timer;
+  friend struct Win32LoopWindow;
+  enum class Mode { kIdle, kRunning, kRunningDue };
+
+  // Called by the window procedure.
+  void OnTimerMessage(std::uintptr_t id);
+  void OnWakeMessage();
+
+  bool CanRunWorkNow() const { return mode_ != Mode::kIdle && !halted_ && work_depth_ == 0; }
+  void RunHeldWork();
+  void RunPostedBatch();
+  void DeliverTick(Win32Timer& timer);
+  // Runs one tick or posted work; a throw stops the run and is kept for the
+  // caller of Run, because it must not unwind through the window procedure.
+  void RunWork(const std::function<void()>& work);
+  void Halt() { halted_ = true; }
+  void FinishRun();
+  void Wake();
+  // Dispatches one message; false for WM_QUIT, which is put back for the
+  // thread's outer loop and ends the run.
+  bool Dispatch(const void* message);
+  void DispatchDueTicks();
+
+  // Timer bookkeeping, on the loop's thread only.
+  std::uintptr_t Arm(Win32Timer& timer, std::uint32_t interval);
+  void Disarm(std::uintptr_t id);
+
+  HWND__* window_ = nullptr;
+  const std::thread::id owner_;
+
+  // Live timers by serial (creation order), and armed ones by Windows id.
+  std::map<std::uint64_t, Win32Timer*> timers_;
+  std::map<std::uintptr_t, Win32Timer*> armed_;
+  std::uint64_t next_serial_ = 1;
+  std::uintptr_t next_timer_id_ = 1;
+  bool ticks_held_ = false;
+
+  std::mutex posted_mutex_;
+  std::deque<std::function<void()>> posted_;
+  // Set while a wake-up message is queued, so a burst of posts costs one.
+  std::atomic<bool> wake_queued_{false};
+  // A wake-up that arrived when work could not run.
+  bool wake_held_ = false;
+  bool batch_done_ = false;
+
+  Mode mode_ = Mode::kIdle;
+  int work_depth_ = 0;
+  const std::function<bool()>* done_ = nullptr;
+  bool halted_ = false;
+  std::exception_ptr failure_;
+};
+
+}  // namespace dovel::platform

@@ -1,0 +1,61 @@
+// The queue object under the process limits of POSIX: a forked child runs
+// out of descriptors.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+
+#include <vector>
+
+#include "store/cls_messages.h"
+#include "queue_object_fixture.h"
+
+namespace dovel::com {
+namespace {
+
+using testing::QueueObjectTest;
+
+// Each object holds three blocks, so three descriptors: running out is a
+// reported failure of that object's start, never a crash.
+TEST_F(QueueObjectTest, RunningOutOfDescriptorsFailsOneStartCleanly) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // One object and one report before the limit: the sanitizers' runtime
+    // checks a virtual call's target the first time it sees it, and needs a
+    // descriptor of its own to do so, which it would not get later.
+    auto first = clsMsgQueue::New();
+    store::clsMessages probe;
+    probe.Load(u"{00000000-0000-0000-0000-000000000000}");
+    first->UnloadQueue();
+    first.reset();
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::vector<std::shared_ptr<clsMsgQueue>> queues;
+    int status = 1;
+    for (int i = 0; i < 64 && status == 1; ++i) {
+      queues.push_back(clsMsgQueue::New());
+      std::shared_ptr<platform::Timer> worker;
+      queues.back()->get_WorkerTimer(worker);
+      if (!worker->Enabled()) {
+        const auto reports = std::static_pointer_cast<testing::RecordingErrorObject>(g_oErrorObject)->Reports();
+        const bool out_of_descriptors = !reports.empty() && reports.back().args[0].As<std::int32_t>() == 4 &&
+                                        reports.back().args[8].As<std::u16string>() == u"Form_Load()";
+        status = out_of_descriptors ? 0 : 2;
+      }
+    }
+    for (const auto& queue : queues) queue->UnloadQueue();
+    queues.clear();
+    _exit(status);
+  }
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << "1: never ran out, 2: the failure was not reported as error 4";
+}
+
+}  // namespace
+}  // namespace dovel::com

@@ -1,0 +1,61 @@
+// Creation by programmatic identifier through the system's class registry.
+// The Wine prefix the tests run in registers the system's scripting runtime,
+// whose dictionary serves as an outside component.
+#include "platform/automation/object_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+namespace dovel::platform::automation {
+namespace {
+
+class Nothing final : public Dispatch {
+ public:
+  std::int32_t PutProperty(std::u16string_view, const Variant&) override { return kErrMemberNotFound; }
+  std::int32_t GetProperty(std::u16string_view, Variant&) override { return kErrMemberNotFound; }
+  std::int32_t Call(std::u16string_view, std::span<Variant>, Variant*) override { return kErrMemberNotFound; }
+};
+
+TEST(ComObjectFactory, TheDefaultFactoryIsTheSystemsNotTheProcessTable) {
+  EXPECT_NE(&CurrentObjectFactory(), static_cast<ObjectFactory*>(&ProcessClassTable()));
+  ProcessClassTable().Register("Dovel.OnlyInThisProcess", [] { return std::make_shared<Nothing>(); });
+  ObjectRef object;
+  EXPECT_EQ(CurrentObjectFactory().CreateObject("Dovel.OnlyInThisProcess", object), kErrCannotCreateObject);
+  EXPECT_EQ(CurrentObjectFactory().CreateObject("", object), kErrCannotCreateObject);
+  EXPECT_EQ(CurrentObjectFactory().CreateObject("No.Such.Class", object), kErrCannotCreateObject);
+  EXPECT_EQ(object, nullptr);
+  ProcessClassTable().Unregister("Dovel.OnlyInThisProcess");
+}
+
+// Each thread in its own apartment, joined by the first creation on it.
+void UseADictionary() {
+  ObjectRef dictionary;
+  ASSERT_EQ(SystemDefault<ObjectFactory>().CreateObject("Scripting.Dictionary", dictionary), 0);
+  ASSERT_NE(dictionary, nullptr);
+  Variant add[] = {std::u16string(u"key"), std::int32_t{5}};
+  EXPECT_EQ(dictionary->Call(u"Add", add, nullptr), 0);
+  Variant count;
+  EXPECT_EQ(dictionary->GetProperty(u"Count", count), 0);
+  EXPECT_EQ(count, Variant(std::int32_t{1}));
+  Variant key[] = {std::u16string(u"key")};
+  Variant found;
+  EXPECT_EQ(dictionary->Call(u"Exists", key, &found), 0);
+  EXPECT_EQ(found, Variant(true));
+  Variant item;
+  EXPECT_EQ(dictionary->Call(u"Item", key, &item), 0);
+  EXPECT_EQ(item, Variant(std::int32_t{5}));
+  // The component's own error: the key is there already.
+  EXPECT_NE(dictionary->Call(u"Add", add, nullptr), 0);
+  EXPECT_EQ(dictionary->Call(u"NoSuchMethod", key, nullptr), kErrMemberNotFound);
+}
+
+TEST(ComObjectFactory, CreatesARegisteredComponentOnAnyThread) {
+  UseADictionary();
+  std::thread other([] { UseADictionary(); });
+  other.join();
+}
+
+}  // namespace
+}  // namespace dovel::platform::automation
