@@ -138,8 +138,15 @@ std::string TimeField(automation::Date time) {
 
 fs::path LogDirectory() {
   const char* configured = std::getenv(kLogDirectoryVariable);
-  if (configured == nullptr || *configured == '\0') return fs::path(kDefaultLogDirectory);
-  return fs::path(configured);
+  if (configured != nullptr && *configured != '\0') return fs::path(configured);
+#if defined(_WIN32)
+  // The machine-wide data folder; a component in a server nobody watches has
+  // no user folder worth writing to.
+  if (const char* data = std::getenv("ProgramData"); data != nullptr && *data != '\0') {
+    return fs::path(data) / kWindowsLogSubdirectory;
+  }
+#endif
+  return fs::path(kDefaultLogDirectory);
 }
 
 // Creates the directory and any missing parents, each 0755 whatever the

@@ -13,8 +13,10 @@ namespace dovel::errorlog {
 
 inline constexpr std::string_view kProgId = "ErrorObject.clsErrorObject";
 
-// Where the log files go unless DOVEL_LOG_DIR names another directory.
+// Where the log files go unless DOVEL_LOG_DIR names another directory: on
+// Windows <ProgramData>\Dovel\Log, elsewhere /var/log/dovel.
 inline constexpr std::string_view kDefaultLogDirectory = "/var/log/dovel";
+inline constexpr std::string_view kWindowsLogSubdirectory = "Dovel\\Log";
 inline constexpr const char* kLogDirectoryVariable = "DOVEL_LOG_DIR";
 
 inline constexpr std::int32_t kErrBadFileName = 52;         // LogError before a usable AppErrorFile

@@ -1,0 +1,121 @@
+#include "com/win32/com_msg_queue.h"
+
+#include <olectl.h>
+
+#include "com/win32/com_queue_timer.h"
+#include "platform/com_server/server_lifetime.h"
+#include "platform/com_server/type_library.h"
+
+namespace dovel::com::win32 {
+namespace {
+
+bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
+
+}  // namespace
+
+ComMsgQueue::ComMsgQueue() : queue_(clsMsgQueue::New()) {}
+
+ComMsgQueue::~ComMsgQueue() {
+  const std::weak_ptr<clsMsgQueue> watch = queue_;
+  queue_.reset();
+  // Still held by its engine: the client never unloaded it. It goes on
+  // running, and keeps the server, until the process ends.
+  if (!watch.expired()) platform::com_server::ServerLifetime::Lock();
+}
+
+STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return queue_->put_Disconnecting(IsTrue(bVal)); }
+
+STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return queue_->put_InactivityTimeout(iVal); }
+
+STDMETHODIMP ComMsgQueue::put_PanelEventWarning(VARIANT_BOOL bVal) {
+  return queue_->put_PanelEventWarning(IsTrue(bVal));
+}
+
+STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return queue_->put_Unattended(IsTrue(bVal)); }
+
+STDMETHODIMP ComMsgQueue::InactivityComplete() { return queue_->InactivityComplete(); }
+
+HRESULT ComMsgQueue::GetTimer(TimerGetter getter, IDispatch** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  std::shared_ptr<platform::Timer> timer;
+  const HRESULT hr = ((*queue_).*getter)(timer);
+  // An inert object has no timers: success, and no object.
+  if (FAILED(hr) || timer == nullptr) return hr;
+  ComQueueTimer* object = ComQueueTimer::Create(std::move(timer));
+  if (object == nullptr) return E_OUTOFMEMORY;
+  *out = object;
+  return S_OK;
+}
+
+STDMETHODIMP ComMsgQueue::get_DiagRefreshTimer(IDispatch** varVal) {
+  return GetTimer(&clsMsgQueue::get_DiagRefreshTimer, varVal);
+}
+
+STDMETHODIMP ComMsgQueue::get_HeartbeatTimer(IDispatch** varVal) {
+  return GetTimer(&clsMsgQueue::get_HeartbeatTimer, varVal);
+}
+
+STDMETHODIMP ComMsgQueue::get_TimeoutTimer(IDispatch** varVal) {
+  return GetTimer(&clsMsgQueue::get_TimeoutTimer, varVal);
+}
+
+STDMETHODIMP ComMsgQueue::get_WorkerTimer(IDispatch** varVal) {
+  return GetTimer(&clsMsgQueue::get_WorkerTimer, varVal);
+}
+
+HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  std::u16string guid;
+  const HRESULT hr = ((*queue_).*getter)(guid);
+  if (FAILED(hr)) return hr;
+  *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(guid.data()), static_cast<UINT>(guid.size()));
+  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+STDMETHODIMP ComMsgQueue::get_WorkQueueGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_WorkQueueGUID, szVal); }
+
+STDMETHODIMP ComMsgQueue::get_CurrentMsgGUID(BSTR* szVal) {
+  return GetGuid(&clsMsgQueue::get_CurrentMsgGUID, szVal);
+}
+
+STDMETHODIMP ComMsgQueue::get_LastSentMsgGUID(BSTR* szVal) {
+  return GetGuid(&clsMsgQueue::get_LastSentMsgGUID, szVal);
+}
+
+STDMETHODIMP ComMsgQueue::UnloadQueue() { return queue_->UnloadQueue(); }
+
+STDMETHODIMP ComMsgQueue::EnumConnectionPoints(IEnumConnectionPoints** out) {
+  return platform::com_server::EnumConnectionPoints(this, DIID___clsMsgQueue, *this, out);
+}
+
+STDMETHODIMP ComMsgQueue::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  return platform::com_server::FindConnectionPoint(this, DIID___clsMsgQueue, *this, iid, out);
+}
+
+STDMETHODIMP ComMsgQueue::GetClassInfo(ITypeInfo** out) {
+  return platform::com_server::ModuleTypeInfo(CLSID_clsMsgQueue, out);
+}
+
+HRESULT ComMsgQueue::AdviseSink(platform::com_server::EventDelivery deliver, DWORD* cookie) {
+  if (cookie == nullptr) return E_POINTER;
+  // The sink is dropped from inside its own failed delivery, by the cookie
+  // it is about to be given.
+  auto own_cookie = std::make_shared<std::uint32_t>(0);
+  std::weak_ptr<clsMsgQueue> queue = queue_;
+  std::uint32_t given = 0;
+  const HRESULT hr = queue_->Advise(
+      [deliver = std::move(deliver), own_cookie, queue](QueueEvent event) {
+        if (deliver(static_cast<DISPID>(event))) return;
+        if (const auto alive = queue.lock()) alive->Unadvise(*own_cookie);
+      },
+      given);
+  *own_cookie = given;
+  *cookie = given;
+  return hr;
+}
+
+HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return queue_->Unadvise(cookie); }
+
+}  // namespace dovel::com::win32

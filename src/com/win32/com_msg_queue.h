@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+
+#include "Dovel_h.h"
+#include "com/cls_msg_queue.h"
+#include "platform/com_server/com_object.h"
+#include "platform/com_server/connection_point.h"
+#include "platform/com_server/dual_dispatch.h"
+
+namespace dovel::com::win32 {
+
+// The queue object as clients of the COM server see it: the dual interface
+// _clsMsgQueue over the portable queue object, and its events through one
+// connection point for __clsMsgQueue.
+//
+// Every creation makes a queue object with an engine of its own, on the
+// server's apartment thread. The engine holds its queue object until
+// UnloadQueue; a client that releases the object without unloading it leaves
+// the queue (timers, lists, events) running, and the server with it, until
+// the server process ends.
+class ComMsgQueue final
+    : public platform::com_server::DualDispatch<
+          platform::com_server::ComObject<ComMsgQueue, _clsMsgQueue, IConnectionPointContainer, IProvideClassInfo>,
+          _clsMsgQueue>,
+      public platform::com_server::EventSource {
+ public:
+  ComMsgQueue();
+  ~ComMsgQueue() override;
+
+  bool AnswersAsPrimary(REFIID iid) const { return iid == IID_IDispatch; }
+
+  // _clsMsgQueue
+  STDMETHODIMP put_Disconnecting(VARIANT_BOOL bVal) override;
+  STDMETHODIMP put_InactivityTimeout(SHORT iVal) override;
+  STDMETHODIMP put_PanelEventWarning(VARIANT_BOOL bVal) override;
+  STDMETHODIMP put_Unattended(VARIANT_BOOL bVal) override;
+  STDMETHODIMP InactivityComplete() override;
+  STDMETHODIMP get_DiagRefreshTimer(IDispatch** varVal) override;
+  STDMETHODIMP get_HeartbeatTimer(IDispatch** varVal) override;
+  STDMETHODIMP get_TimeoutTimer(IDispatch** varVal) override;
+  STDMETHODIMP get_WorkerTimer(IDispatch** varVal) override;
+  STDMETHODIMP get_WorkQueueGUID(BSTR* szVal) override;
+  STDMETHODIMP get_CurrentMsgGUID(BSTR* szVal) override;
+  STDMETHODIMP get_LastSentMsgGUID(BSTR* szVal) override;
+  STDMETHODIMP UnloadQueue() override;
+
+  // IConnectionPointContainer
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+
+  // IProvideClassInfo
+  STDMETHODIMP GetClassInfo(ITypeInfo** out) override;
+
+  // EventSource: sinks live in the portable queue object, which delivers
+  // each event to a snapshot of them; a sink whose client has died is
+  // dropped at its first failed delivery.
+  HRESULT AdviseSink(platform::com_server::EventDelivery deliver, DWORD* cookie) override;
+  HRESULT UnadviseSink(DWORD cookie) override;
+
+ private:
+  using TimerGetter = std::int32_t (clsMsgQueue::*)(std::shared_ptr<platform::Timer>&);
+  using GuidGetter = std::int32_t (clsMsgQueue::*)(std::u16string&);
+  HRESULT GetTimer(TimerGetter getter, IDispatch** out);
+  HRESULT GetGuid(GuidGetter getter, BSTR* out);
+
+  std::shared_ptr<clsMsgQueue> queue_;
+};
+
+}  // namespace dovel::com::win32

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <functional>
+
+#include "platform/com_server/com_object.h"
+
+namespace dovel::platform::com_server {
+
+// A class factory for any class: `create` makes one new object and returns
+// it with one reference (or nullptr when out of memory). Aggregation is not
+// offered. A factory does not keep the server alive by itself; a client's
+// LockServer(TRUE) does.
+class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
+ public:
+  using Creator = std::function<IUnknown*()>;
+  static constexpr bool kKeepsServerAlive = false;
+
+  explicit ClassFactory(Creator create) : create_(std::move(create)) {}
+
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  STDMETHODIMP LockServer(BOOL lock) override;
+
+ private:
+  Creator create_;
+};
+
+}  // namespace dovel::platform::com_server

@@ -1,0 +1,33 @@
+#include "platform/com_server/inproc_server.h"
+
+#include <objbase.h>
+
+#include "platform/com_server/class_factory.h"
+
+namespace com_server = dovel::platform::com_server;
+
+extern "C" {
+
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  const com_server::InprocClass& served = com_server::ServedClass();
+  if (clsid != served.registration.clsid) return CLASS_E_CLASSNOTAVAILABLE;
+  auto* factory = com_server::ClassFactory::Create([create = served.create] { return create(); });
+  if (factory == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = factory->QueryInterface(iid, out);
+  factory->Release();
+  return hr;
+}
+
+HRESULT STDAPICALLTYPE DllCanUnloadNow() { return com_server::ServerLifetime::CanUnload() ? S_OK : S_FALSE; }
+
+HRESULT STDAPICALLTYPE DllRegisterServer() {
+  return com_server::RegisterClassKeys(com_server::ServedClass().registration);
+}
+
+HRESULT STDAPICALLTYPE DllUnregisterServer() {
+  return com_server::UnregisterClassKeys(com_server::ServedClass().registration);
+}
+
+}  // extern "C"

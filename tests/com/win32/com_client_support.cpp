@@ -1,0 +1,138 @@
+#include "com/win32/com_client_support.h"
+
+#include <olectl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+namespace dovel::testing {
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto give_up = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= give_up) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
+HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue) {
+  CLSID clsid{};
+  const HRESULT hr = CLSIDFromProgID(L"Dovel.clsMsgQueue", &clsid);
+  if (FAILED(hr)) return hr;
+  return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue,
+                          reinterpret_cast<void**>(queue.ReleaseAndGetAddressOf()));
+}
+
+STDMETHODIMP EventRecorder::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || (!only_idispatch && iid == DIID___clsMsgQueue)) {
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) EventRecorder::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+STDMETHODIMP EventRecorder::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
+  events.push_back(id);
+  argument_counts.push_back(params != nullptr ? params->cArgs : 0);
+  if (on_event) on_event(id);
+  return S_OK;
+}
+
+int EventRecorder::Count(DISPID id) const { return static_cast<int>(std::count(events.begin(), events.end(), id)); }
+
+HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point) {
+  ComPtr<IConnectionPointContainer> container;
+  HRESULT hr = queue->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  hr = container->FindConnectionPoint(DIID___clsMsgQueue, point.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return point->Advise(sink, &cookie);
+}
+
+HRESULT PutById(IDispatch* object, DISPID id, VARIANT value) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&value, &named, 1, 1};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+}
+
+HRESULT GetById(IDispatch* object, DISPID id, VARIANT& result) {
+  VariantInit(&result);
+  DISPPARAMS none{};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+}
+
+HRESULT CallById(IDispatch* object, DISPID id) {
+  DISPPARAMS none{};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+}
+
+DISPID IdOfName(IDispatch* object, const wchar_t* name) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return DISPID_UNKNOWN;
+  return id;
+}
+
+namespace {
+
+// The identifiers of the running processes with this executable name.
+std::vector<DWORD> ProcessesNamed(const wchar_t* executable) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, executable) == 0) found.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+}  // namespace
+
+bool ProcessRunning(const wchar_t* executable) { return !ProcessesNamed(executable).empty(); }
+
+int EndProcesses(const wchar_t* executable) {
+  int ended = 0;
+  for (const DWORD id : ProcessesNamed(executable)) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) continue;
+    if (TerminateProcess(process, 1)) {
+      WaitForSingleObject(process, 10000);
+      ++ended;
+    }
+    CloseHandle(process);
+  }
+  return ended;
+}
+
+std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::u16string ToU16(const BSTR text) {
+  if (text == nullptr) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+}
+
+}  // namespace dovel::testing

@@ -1,0 +1,74 @@
+#pragma once
+
+// What the COM server's client tests share: an STA for the test, a sink that
+// records events, a message pump, late-bound calls and a look at running
+// processes.
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Dovel_h.h"
+
+namespace dovel::testing {
+
+using Microsoft::WRL::ComPtr;
+
+// Runs the thread's messages (COM's calls and our events arrive that way)
+// until `done` holds or `limit` has passed. The limit only ends a test that
+// has already failed; no test passes or fails on how long this takes.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// Creates Dovel.clsMsgQueue in its local server, by ProgID.
+HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue);
+
+// A sink for __clsMsgQueue that records every event it receives and may act
+// on one (call back into the queue, unload it...).
+class EventRecorder final : public IDispatch {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override;
+
+  int Count(DISPID id) const;
+  std::vector<DISPID> events;
+  // The number of arguments each event came with.
+  std::vector<UINT> argument_counts;
+  std::function<void(DISPID)> on_event;
+  // Set to make the sink answer only for IDispatch, as script engines do.
+  bool only_idispatch = false;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// Connects `sink` to the queue's connection point for __clsMsgQueue.
+HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point);
+
+// Late-bound calls through IDispatch, by dispatch identifier.
+HRESULT PutById(IDispatch* object, DISPID id, VARIANT value);
+HRESULT GetById(IDispatch* object, DISPID id, VARIANT& result);
+HRESULT CallById(IDispatch* object, DISPID id);
+DISPID IdOfName(IDispatch* object, const wchar_t* name);
+
+// Whether a process with this executable name is running.
+bool ProcessRunning(const wchar_t* executable);
+// Ends every process with this executable name; how many there were.
+int EndProcesses(const wchar_t* executable);
+
+std::wstring ToWide(const std::u16string& text);
+std::u16string ToU16(const BSTR text);
+
+}  // namespace dovel::testing

@@ -1,0 +1,130 @@
+// ErrorObject.dll as its users reach it: through COM, late-bound, by name.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/automation/com_dispatch_win32.h"
+#include "platform/automation/object_factory.h"
+#include "support/scoped_environment.h"
+
+namespace dovel::testing {
+namespace {
+
+namespace automation = platform::automation;
+using ::testing::HasSubstr;
+
+class ErrorObjectDll : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+  static void TearDownTestSuite() { CoUninitialize(); }
+
+  void SetUp() override {
+    module_ = LoadLibraryW(std::filesystem::path(ERROR_OBJECT_DLL).wstring().c_str());
+    ASSERT_NE(module_, nullptr);
+  }
+  void TearDown() override { FreeLibrary(module_); }
+
+  template <class Function>
+  Function Entry(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+  }
+
+  // A new object straight from the DLL's class factory, no registration.
+  automation::ObjectRef NewObject() {
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    CLSID clsid{};
+    CLSIDFromString(L"{3F8E2C71-5A94-4D0B-B6E3-91C7A2D4F058}", &clsid);
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(Entry<GetClassObject>("DllGetClassObject")(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
+    if (factory == nullptr) return nullptr;
+    IDispatch* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)), S_OK);
+    factory->Release();
+    automation::ObjectRef wrapped = automation::WrapDispatch(object);
+    if (object != nullptr) object->Release();
+    return wrapped;
+  }
+
+  static std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  HMODULE module_ = nullptr;
+};
+
+TEST_F(ErrorObjectDll, ReportMadeLateBoundLandsInTheLogFile) {
+  ScopedTempDir directory;
+  ScopedEnv log_dir("DOVEL_LOG_DIR", directory.path().string());
+  automation::ObjectRef logger = NewObject();
+  ASSERT_NE(logger, nullptr);
+  EXPECT_EQ(logger->PutProperty(u"AppName", u"Comm"), 0);
+  EXPECT_EQ(logger->PutProperty(u"AppVersion", u"1.0.31"), 0);
+  EXPECT_EQ(logger->PutProperty(u"WarningLevel", std::int16_t{5}), 0);
+  EXPECT_EQ(logger->PutProperty(u"appErrorFile", u"Comm.err"), 0);  // any letter case
+  EXPECT_EQ(logger->PutProperty(u"FileSection", u"COMM"), 0);
+
+  std::int16_t level = 7;
+  std::array<automation::Variant, 14> args;
+  args.fill(automation::Missing{});
+  args[0] = std::int32_t{13};
+  args[4] = automation::Date{45000.0};
+  args[5] = automation::Date{0.5};
+  args[7] = u"frmMsgQueue";
+  args[8] = u"tmrWorker_Timer()";
+  args[13] = automation::Int16Ref{&level};  // by reference, as the reporting sites pass it
+  EXPECT_EQ(logger->Call(u"Add", args, nullptr), 0);
+  EXPECT_EQ(logger->PutProperty(u"AddlText", u""), 0);
+  EXPECT_EQ(logger->Call(u"LogError", {}, nullptr), 0);
+  EXPECT_EQ(logger->Call(u"Clear", {}, nullptr), 0);
+
+  const std::string log = ReadAll(directory.path() / "Comm.err");
+  EXPECT_THAT(log, HasSubstr("\tComm\t1.0.31\tCOMM\tfrmMsgQueue\ttmrWorker_Timer()\t13\t7"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+}
+
+TEST_F(ErrorObjectDll, FailuresReachTheCallerAsErrorNumbers) {
+  automation::ObjectRef logger = NewObject();
+  ASSERT_NE(logger, nullptr);
+  EXPECT_EQ(logger->Call(u"NoSuchMember", {}, nullptr), automation::kErrMemberNotFound);
+  // Logging before the file is named is the component's own error 52.
+  std::array<automation::Variant, 14> args;
+  args.fill(automation::Missing{});
+  args[0] = std::int32_t{5};
+  EXPECT_EQ(logger->Call(u"Add", args, nullptr), 13);  // a report needs its date and time
+  args[4] = automation::Date{45000.0};
+  args[5] = automation::Date{0.25};
+  ASSERT_EQ(logger->Call(u"Add", args, nullptr), 0);
+  EXPECT_EQ(logger->Call(u"LogError", {}, nullptr), 52);
+  EXPECT_EQ(logger->PutProperty(u"AppErrorFile", u"..\\escape.err"), 380);
+  automation::Variant name;
+  ASSERT_EQ(logger->PutProperty(u"AppName", u"Comm"), 0);
+  ASSERT_EQ(logger->GetProperty(u"appname", name), 0);
+  EXPECT_EQ(name, automation::Variant(u"Comm"));
+}
+
+TEST_F(ErrorObjectDll, SelfRegistrationMakesTheProgIdCreatable) {
+  using Entry0 = HRESULT(STDAPICALLTYPE*)();
+  ASSERT_EQ(Entry<Entry0>("DllRegisterServer")(), S_OK);
+  automation::ObjectRef created;
+  EXPECT_EQ(automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created), 0);
+  EXPECT_NE(created, nullptr);
+  created.reset();
+  ASSERT_EQ(Entry<Entry0>("DllUnregisterServer")(), S_OK);
+  EXPECT_EQ(automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created),
+            automation::kErrCannotCreateObject);
+  EXPECT_EQ(Entry<Entry0>("DllCanUnloadNow")(), S_OK);
+}
+
+}  // namespace
+}  // namespace dovel::testing
