@@ -2,8 +2,10 @@
 # One entry point for a fresh Debian 12 machine (run as root, or with sudo
 # available): installs what the build needs, configures, builds, then
 #   demo          runs the live demonstration on the built-in defaults
-#   test [asan]   runs the whole test suite (asan: under the sanitizers)
-#   test windows  cross-compiles the Windows build and runs its tests under Wine
+#   test          runs the whole test suite: the POSIX build, then the Windows
+#                 build (cross-compiled with mingw-w64, run under Wine)
+#   test posix | windows | asan
+#                 one of them (asan: the POSIX build under the sanitizers)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +29,26 @@ build() {
   cmake --build --preset "$1" -j "$(nproc)"
 }
 
+test_posix() {
+  install_packages "${packages[@]}"
+  build "$1"
+  ctest --preset "$1" -j "$(nproc)"
+}
+
+# In a subshell, so that the Wine prefix and its wineserver go when it ends.
+test_windows() (
+  install_packages "${windows_packages[@]}"
+  build mingw
+  source scripts/wine-env.sh
+  dovel_wine_up
+  ctest --preset mingw -j "$(nproc)"
+)
+
+usage() {
+  echo "usage: scripts/dovel.sh demo | test [posix | windows | asan]" >&2
+  exit 64
+}
+
 case "${1:-}" in
   demo)
     install_packages "${packages[@]}"
@@ -34,21 +56,16 @@ case "${1:-}" in
     exec ./build/default/tools/demo/dovel-demo
     ;;
   test)
-    preset="${2:-default}"
-    if [ "$preset" = windows ]; then
-      install_packages "${windows_packages[@]}"
-      build mingw
-      source scripts/wine-env.sh
-      dovel_wine_up
-      ctest --preset mingw -j "$(nproc)"
-    else
-      install_packages "${packages[@]}"
-      build "$preset"
-      ctest --preset "$preset" -j "$(nproc)"
-    fi
+    case "${2:-all}" in
+      all)
+        test_posix default
+        test_windows
+        ;;
+      posix) test_posix default ;;
+      asan) test_posix asan ;;
+      windows) test_windows ;;
+      *) usage ;;
+    esac
     ;;
-  *)
-    echo "usage: scripts/dovel.sh demo | test [asan | windows]" >&2
-    exit 64
-    ;;
+  *) usage ;;
 esac
