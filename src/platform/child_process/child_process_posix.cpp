@@ -94,13 +94,4 @@ std::string CurrentExecutablePath() {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-RunResult Run(const std::vector<std::string>& argv) {
-  ChildProcess child(argv);
-  child.CloseInput();
-  RunResult result;
-  result.output = child.ReadAll();
-  result.status = child.Wait();
-  return result;
-}
-
 }  // namespace dovel::platform

@@ -5,27 +5,13 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/core/win32_text.h"
+
 namespace dovel::platform {
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                       nullptr);
-  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size, nullptr, nullptr);
-  }
-  return text;
-}
+using win32::Utf8FromWide;
+using win32::WideFromUtf8;
 
 // One argument as the C runtime's command-line parser will split it back:
 // quoted when empty or holding blanks or quotes; a quote is escaped with a
@@ -107,9 +93,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   std::wstring line;
   for (std::size_t i = 0; i < argv.size(); ++i) {
     if (i > 0) line += L' ';
-    AppendQuoted(line, Wide(argv[i]));
+    AppendQuoted(line, WideFromUtf8(argv[i]));
   }
-  const std::wstring program = Wide(argv[0]);
+  const std::wstring program = WideFromUtf8(argv[0]);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -179,27 +165,6 @@ int ChildProcess::Wait() {
   return status_;
 }
 
-std::string CurrentExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return Utf8(path);
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
-RunResult Run(const std::vector<std::string>& argv) {
-  ChildProcess child(argv);
-  child.CloseInput();
-  RunResult result;
-  result.output = child.ReadAll();
-  result.status = child.Wait();
-  return result;
-}
+std::string CurrentExecutablePath() { return Utf8FromWide(win32::ModuleFileName(nullptr)); }
 
 }  // namespace dovel::platform

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "platform/core/win32_text.h"
+
 namespace dovel::platform::com_server {
 namespace {
 
@@ -25,18 +27,7 @@ void Load() {
 
 }  // namespace
 
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring ModulePath() { return win32::ModuleFileName(ThisModule()); }
 
 HRESULT ModuleTypeLibrary(ITypeLib** out) {
   if (out == nullptr) return E_POINTER;
