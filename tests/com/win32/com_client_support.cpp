@@ -70,6 +70,23 @@ HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<ICon
   return point->Advise(sink, &cookie);
 }
 
+Listener::Listener(_clsMsgQueue* queue, bool only_idispatch) : sink_(new EventRecorder()) {
+  sink_->only_idispatch = only_idispatch;
+  status = Connect(queue, sink_, cookie, point_);
+}
+
+Listener::~Listener() {
+  Disconnect();
+  sink_->Release();
+}
+
+HRESULT Listener::Disconnect() {
+  if (!point_) return CONNECT_E_NOCONNECTION;
+  const HRESULT hr = point_->Unadvise(cookie);
+  point_.Reset();
+  return hr;
+}
+
 HRESULT PutById(IDispatch* object, DISPID id, VARIANT value) {
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{&value, &named, 1, 1};

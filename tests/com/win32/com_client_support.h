@@ -57,6 +57,27 @@ class EventRecorder final : public IDispatch {
 // Connects `sink` to the queue's connection point for __clsMsgQueue.
 HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point);
 
+// A recording sink connected to a queue's events for the life of this
+// object; `status` says whether connecting worked.
+class Listener {
+ public:
+  explicit Listener(_clsMsgQueue* queue, bool only_idispatch = false);
+  ~Listener();
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  // Disconnects now; the result of Unadvise.
+  HRESULT Disconnect();
+
+  EventRecorder* operator->() const { return sink_; }
+  HRESULT status = E_FAIL;
+  DWORD cookie = 0;
+
+ private:
+  EventRecorder* sink_;
+  ComPtr<IConnectionPoint> point_;
+};
+
 // Late-bound calls through IDispatch, by dispatch identifier.
 HRESULT PutById(IDispatch* object, DISPID id, VARIANT value);
 HRESULT GetById(IDispatch* object, DISPID id, VARIANT& result);

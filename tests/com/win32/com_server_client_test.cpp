@@ -52,6 +52,10 @@ class ComServerClient : public ::testing::Test {
     return timer;
   }
 
+  static client::QueueClient ClientOf(_clsMsgQueue* queue) {
+    return client::QueueClient(WorkQueue(queue), Current(queue), LastSent(queue));
+  }
+
   static void Arm(IDispatch* timer, LONG interval) {
     VARIANT value;
     value.vt = VT_I4;
@@ -182,14 +186,11 @@ TEST_F(ComServerClient, TimerPropertiesHandOutTheLiveTimers) {
 TEST_F(ComServerClient, TimerEventsReachEverySinkWithoutArguments) {
   ComPtr<_clsMsgQueue> queue = NewQueue();
   ASSERT_TRUE(queue);
-  auto* typed = new EventRecorder();
-  auto* plain = new EventRecorder();
-  plain->only_idispatch = true;  // reached through the IDispatch fallback
-  DWORD typed_cookie = 0, plain_cookie = 0;
-  ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(Connect(queue.Get(), typed, typed_cookie, point), S_OK);
-  ASSERT_EQ(Connect(queue.Get(), plain, plain_cookie, point), S_OK);
-  EXPECT_NE(typed_cookie, plain_cookie);
+  Listener typed(queue.Get());
+  Listener plain(queue.Get(), /*only_idispatch=*/true);  // reached through the IDispatch fallback
+  ASSERT_EQ(typed.status, S_OK);
+  ASSERT_EQ(plain.status, S_OK);
+  EXPECT_NE(typed.cookie, plain.cookie);
 
   Arm(Timer(queue.Get(), &_clsMsgQueue::get_HeartbeatTimer).Get(), 100);
   Arm(Timer(queue.Get(), &_clsMsgQueue::get_DiagRefreshTimer).Get(), 100);
@@ -207,35 +208,33 @@ TEST_F(ComServerClient, TimerEventsReachEverySinkWithoutArguments) {
   for (UINT count : typed->argument_counts) EXPECT_EQ(count, 0u);
 
   // Disconnecting holds back the heartbeat; a disconnected sink hears nothing.
-  EXPECT_EQ(point->Unadvise(plain_cookie), S_OK);
+  const DWORD plain_cookie = plain.cookie;
+  EXPECT_EQ(plain.Disconnect(), S_OK);
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(queue.As(&container), S_OK);
+  ASSERT_EQ(container->FindConnectionPoint(DIID___clsMsgQueue, point.GetAddressOf()), S_OK);
   EXPECT_EQ(point->Unadvise(plain_cookie), CONNECT_E_NOCONNECTION);
   const auto plain_seen = plain->events.size();
   ASSERT_EQ(queue->put_Disconnecting(VARIANT_TRUE), S_OK);
   const int heartbeats = typed->Count(kHeartbeat);
   // Wait for a marker that still runs while disconnected: a message's SendData.
-  client::QueueClient client(WorkQueue(queue.Get()), Current(queue.Get()), LastSent(queue.Get()));
+  client::QueueClient client = ClientOf(queue.Get());
   ASSERT_TRUE(client.ok());
   ASSERT_FALSE(client.Post(u"Marker").empty());
   EXPECT_TRUE(PumpUntil([&] { return typed->Count(kSendData) == 1; }));
   EXPECT_EQ(plain->events.size(), plain_seen);
   // Heartbeats stop once the switch is in (one may have been under way).
   EXPECT_LE(typed->Count(kHeartbeat), heartbeats + 1);
-
-  EXPECT_EQ(point->Unadvise(typed_cookie), S_OK);
   queue->UnloadQueue();
-  typed->Release();
-  plain->Release();
 }
 
 TEST_F(ComServerClient, MessageLinkedInSharedMemoryComesBackThroughCurrentMsgGuid) {
   ComPtr<_clsMsgQueue> queue = NewQueue();
   ASSERT_TRUE(queue);
-  auto* sink = new EventRecorder();
-  DWORD cookie = 0;
-  ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(Connect(queue.Get(), sink, cookie, point), S_OK);
-
-  client::QueueClient client(WorkQueue(queue.Get()), Current(queue.Get()), LastSent(queue.Get()));
+  Listener sink(queue.Get());
+  ASSERT_EQ(sink.status, S_OK);
+  client::QueueClient client = ClientOf(queue.Get());
   ASSERT_TRUE(client.ok());
   const std::u16string posted = client.Post(u"Hello", false, {1, 2, 3});
   ASSERT_FALSE(posted.empty());
@@ -250,24 +249,19 @@ TEST_F(ComServerClient, MessageLinkedInSharedMemoryComesBackThroughCurrentMsgGui
   EXPECT_EQ(message.Name(), u"Hello");
   EXPECT_EQ(message.HeadGUID(), Current(queue.Get()));
   EXPECT_EQ(client.TakeCurrent(), u"Hello");
-
-  point->Unadvise(cookie);
   queue->UnloadQueue();
-  sink->Release();
 }
 
 TEST_F(ComServerClient, UnloadQueueInsideSendDataStopsTheEngine) {
   ComPtr<_clsMsgQueue> queue = NewQueue();
   ASSERT_TRUE(queue);
-  auto* sink = new EventRecorder();
+  Listener sink(queue.Get());
+  ASSERT_EQ(sink.status, S_OK);
   HRESULT unload_result = E_FAIL;
   sink->on_event = [&](DISPID id) {
     if (id == kSendData) unload_result = queue->UnloadQueue();
   };
-  DWORD cookie = 0;
-  ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(Connect(queue.Get(), sink, cookie, point), S_OK);
-  client::QueueClient client(WorkQueue(queue.Get()), Current(queue.Get()), LastSent(queue.Get()));
+  client::QueueClient client = ClientOf(queue.Get());
   ASSERT_TRUE(client.ok());
   ASSERT_FALSE(client.Post(u"First").empty());
   ASSERT_FALSE(client.Post(u"Second").empty());
@@ -281,8 +275,6 @@ TEST_F(ComServerClient, UnloadQueueInsideSendDataStopsTheEngine) {
   EXPECT_EQ(enabled.boolVal, VARIANT_FALSE);
   EXPECT_EQ(client.Queued(), 1u);
   EXPECT_EQ(queue->UnloadQueue(), S_OK);
-  point->Unadvise(cookie);
-  sink->Release();
 }
 
 TEST_F(ComServerClient, TwoObjectsHaveTwoEnginesAndSixIdentifiers) {
@@ -292,22 +284,14 @@ TEST_F(ComServerClient, TwoObjectsHaveTwoEnginesAndSixIdentifiers) {
                                              WorkQueue(second.Get()), Current(second.Get()), LastSent(second.Get())};
   EXPECT_EQ(identifiers.size(), 6u);
 
-  auto* first_sink = new EventRecorder();
-  auto* second_sink = new EventRecorder();
-  DWORD first_cookie = 0, second_cookie = 0;
-  ComPtr<IConnectionPoint> first_point, second_point;
-  ASSERT_EQ(Connect(first.Get(), first_sink, first_cookie, first_point), S_OK);
-  ASSERT_EQ(Connect(second.Get(), second_sink, second_cookie, second_point), S_OK);
+  Listener first_sink(first.Get()), second_sink(second.Get());
+  ASSERT_EQ(first_sink.status, S_OK);
+  ASSERT_EQ(second_sink.status, S_OK);
   Arm(Timer(first.Get(), &_clsMsgQueue::get_HeartbeatTimer).Get(), 100);
   EXPECT_TRUE(PumpUntil([&] { return first_sink->Count(kHeartbeat) >= 3; }));
   EXPECT_EQ(second_sink->events.size(), 0u);  // the second one's heartbeat was never armed
-
-  first_point->Unadvise(first_cookie);
-  second_point->Unadvise(second_cookie);
   first->UnloadQueue();
   second->UnloadQueue();
-  first_sink->Release();
-  second_sink->Release();
 }
 
 // The lines the recording error-logging component wrote, one per call.
@@ -409,16 +393,14 @@ TEST_F(ComServerClient, ServerOutlivesAKilledClientAndServesTheOthers) {
   // goes on serving everyone else.
   ComPtr<_clsMsgQueue> queue = NewQueue();
   ASSERT_TRUE(queue);
-  auto* sink = new EventRecorder();
-  DWORD cookie = 0;
-  ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(Connect(queue.Get(), sink, cookie, point), S_OK);
-  Arm(Timer(queue.Get(), &_clsMsgQueue::get_HeartbeatTimer).Get(), 100);
-  EXPECT_TRUE(PumpUntil([&] { return sink->Count(kHeartbeat) >= 5; }));
-  EXPECT_TRUE(ProcessRunning(L"Dovel.exe"));
-  point->Unadvise(cookie);
-  queue->UnloadQueue();
-  sink->Release();
+  {
+    Listener sink(queue.Get());
+    ASSERT_EQ(sink.status, S_OK);
+    Arm(Timer(queue.Get(), &_clsMsgQueue::get_HeartbeatTimer).Get(), 100);
+    EXPECT_TRUE(PumpUntil([&] { return sink->Count(kHeartbeat) >= 5; }));
+    EXPECT_TRUE(ProcessRunning(L"Dovel.exe"));
+    queue->UnloadQueue();
+  }
   queue.Reset();
   // The dead client's object was never unloaded, so the server stays; a test
   // leaves no process behind.

@@ -10,10 +10,8 @@ int main() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   ComPtr<_clsMsgQueue> queue;
   if (FAILED(CreateQueue(queue))) return 2;
-  auto* sink = new EventRecorder();
-  DWORD cookie = 0;
-  ComPtr<IConnectionPoint> point;
-  if (FAILED(Connect(queue.Get(), sink, cookie, point))) return 3;
+  Listener sink(queue.Get());
+  if (FAILED(sink.status)) return 3;
   ComPtr<IDispatch> heartbeat;
   if (FAILED(queue->get_HeartbeatTimer(heartbeat.GetAddressOf())) || !heartbeat) return 4;
   VARIANT value;
