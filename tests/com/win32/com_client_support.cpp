@@ -56,7 +56,7 @@ STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pa
   events.push_back(id);
   argument_counts.push_back(params != nullptr ? params->cArgs : 0);
   if (on_event) on_event(id);
-  return S_OK;
+  return invoke_result;
 }
 
 int EventRecorder::Count(DISPID id) const { return static_cast<int>(std::count(events.begin(), events.end(), id)); }

@@ -49,6 +49,9 @@ class EventRecorder final : public IDispatch {
   std::function<void(DISPID)> on_event;
   // Set to make the sink answer only for IDispatch, as script engines do.
   bool only_idispatch = false;
+  // What Invoke returns: a failure makes the sink look like a broken or a
+  // dead client.
+  HRESULT invoke_result = S_OK;
 
  private:
   std::atomic<ULONG> references_{1};
