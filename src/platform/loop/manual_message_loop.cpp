@@ -4,9 +4,11 @@
 #include <limits>
 #include <utility>
 
+#include "platform/loop/loop_parts.h"
+
 namespace dovel::platform {
 
-class ManualMessageLoop::ManualTimer final : public Timer {
+class ManualMessageLoop::ManualTimer final : public TimerSettings {
  public:
   ManualTimer(ManualMessageLoop& loop, std::function<void()> on_tick)
       : loop_(&loop), on_tick_(std::make_shared<const std::function<void()>>(std::move(on_tick))) {}
@@ -15,29 +17,14 @@ class ManualMessageLoop::ManualTimer final : public Timer {
     if (loop_ != nullptr) std::erase(loop_->timers_, this);
   }
 
-  std::int32_t Interval() const override { return interval_; }
-
-  void SetInterval(std::int32_t milliseconds) override {
-    if (milliseconds == interval_) return;
-    interval_ = milliseconds;
-    if (enabled_) Restart();
-  }
-
-  bool Enabled() const override { return enabled_; }
-
-  void SetEnabled(bool enabled) override {
-    if (enabled == enabled_) return;
-    enabled_ = enabled;
-    if (enabled_) Restart();
-  }
-
-  bool Running() const { return loop_ != nullptr && enabled_ && interval_ > 0; }
+  bool Running() const { return loop_ != nullptr && Runs(); }
   std::int64_t due() const { return due_; }
 
  private:
   friend class ManualMessageLoop;
 
-  void Restart() {
+  // A stopped timer's due time is never read, so it is simply set afresh.
+  void SettingsChanged() override {
     if (loop_ != nullptr) due_ = loop_->now_ + interval_;
   }
 
@@ -45,27 +32,8 @@ class ManualMessageLoop::ManualTimer final : public Timer {
   // Shared so that a tick that destroys its own timer does not destroy the
   // callable while it is still running.
   std::shared_ptr<const std::function<void()>> on_tick_;
-  std::int32_t interval_ = 0;
-  bool enabled_ = false;
   std::int64_t due_ = 0;
 };
-
-namespace {
-
-// Marks work in progress for as long as a tick or posted work runs, also when
-// it throws.
-class WorkScope {
- public:
-  explicit WorkScope(int& depth) : depth_(depth) { ++depth_; }
-  ~WorkScope() { --depth_; }
-  WorkScope(const WorkScope&) = delete;
-  WorkScope& operator=(const WorkScope&) = delete;
-
- private:
-  int& depth_;
-};
-
-}  // namespace
 
 ManualMessageLoop::ManualMessageLoop(SettableClock* clock)
     : clock_(clock), owner_(std::this_thread::get_id()) {}

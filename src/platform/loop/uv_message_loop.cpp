@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/loop/loop_parts.h"
 #include "platform/loop/uv_timer.h"
 #include "platform/loop/uv_timer_slots.h"
 
@@ -115,13 +116,7 @@ void UvMessageLoop::Halt() {
 }
 
 void UvMessageLoop::RunWork(const std::function<void()>& work) {
-  try {
-    work();
-    if (done_ != nullptr && (*done_)()) Halt();
-  } catch (...) {
-    if (!failure_) failure_ = std::current_exception();
-    Halt();
-  }
+  if (!RunKeepingFailure(work, done_, failure_)) Halt();
 }
 
 void UvMessageLoop::Post(std::function<void()> work) {

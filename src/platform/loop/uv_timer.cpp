@@ -30,21 +30,9 @@ void UvTimer::Detach() {
   loop_ = nullptr;
 }
 
-void UvTimer::SetInterval(std::int32_t milliseconds) {
-  if (milliseconds == interval_) return;
-  interval_ = milliseconds;
-  if (enabled_) Arm();
-}
-
-void UvTimer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  Arm();
-}
-
-void UvTimer::Arm() {
+void UvTimer::SettingsChanged() {
   if (handle_ == nullptr) return;
-  if (enabled_ && interval_ > 0) {
+  if (Runs()) {
     // libuv counts the timeout from its cached loop time, which is stale when
     // the timer is armed late in a tick or while the loop is not being run;
     // adding the lag makes the countdown a full interval from now.
@@ -99,7 +87,7 @@ void UvTimer::DeliverTick() {
   const auto on_tick = on_tick_;
   if (*on_tick) loop_->RunWork(*on_tick);
   auto* self = static_cast<UvTimer*>(handle->data);
-  if (self != nullptr && self->enabled_ && self->interval_ > 0 && !self->IsWaiting()) {
+  if (self != nullptr && self->Runs() && !self->IsWaiting()) {
     self->Start(static_cast<std::uint64_t>(self->interval_));
     self->loop_->TimersChanged();
   }

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/loop/message_loop.h"
+#include "platform/loop/loop_parts.h"
 
 struct uv_timer_s;
 
@@ -16,17 +16,12 @@ class UvMessageLoop;
 // of uv_close, which runs on a later turn of the loop, so the handle outlives
 // this object and is cut loose from it (its data pointer cleared) the moment
 // the timer is destroyed.
-class UvTimer final : public Timer {
+class UvTimer final : public TimerSettings {
  public:
   UvTimer(UvMessageLoop& loop, std::function<void()> on_tick);
   ~UvTimer() override;
   UvTimer(const UvTimer&) = delete;
   UvTimer& operator=(const UvTimer&) = delete;
-
-  std::int32_t Interval() const override { return interval_; }
-  void SetInterval(std::int32_t milliseconds) override;
-  bool Enabled() const override { return enabled_; }
-  void SetEnabled(bool enabled) override;
 
  private:
   friend class UvMessageLoop;
@@ -44,7 +39,7 @@ class UvTimer final : public Timer {
   void DeliverTick();
   bool IsWaiting() const;
   void Stop();
-  void Arm();
+  void SettingsChanged() override;
   // Starts the libuv timer `timeout` ms from the loop's time, on the grid for
   // long intervals.
   void Start(std::uint64_t timeout);
@@ -57,8 +52,6 @@ class UvTimer final : public Timer {
   // Shared so that a tick that destroys its own timer does not destroy the
   // callable while it is still running.
   std::shared_ptr<const std::function<void()>> on_tick_;
-  std::int32_t interval_ = 0;
-  bool enabled_ = false;
   std::uint64_t slot_due_ = kNotWaiting;
   // Whether its own libuv handle is started: kept here so that stopping a
   // long timer never touches the handle, which a tick otherwise has no need

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/loop/loop_parts.h"
+
 namespace dovel::platform {
 namespace {
 
@@ -13,22 +15,9 @@ constexpr UINT kWakeMessage = WM_APP + 0x51;
 constexpr wchar_t kWindowClass[] = L"DovelMessageQueueWindow";
 constexpr wchar_t kWindowCaption[] = L"Message Queue";
 
-// Marks work in progress for as long as a tick or posted work runs, also when
-// it throws.
-class WorkScope {
- public:
-  explicit WorkScope(int& depth) : depth_(depth) { ++depth_; }
-  ~WorkScope() { --depth_; }
-  WorkScope(const WorkScope&) = delete;
-  WorkScope& operator=(const WorkScope&) = delete;
-
- private:
-  int& depth_;
-};
-
 }  // namespace
 
-class Win32Timer final : public Timer {
+class Win32Timer final : public TimerSettings {
  public:
   Win32Timer(Win32MessageLoop& loop, std::function<void()> on_tick, std::uint64_t serial)
       : loop_(&loop),
@@ -44,33 +33,17 @@ class Win32Timer final : public Timer {
   Win32Timer(const Win32Timer&) = delete;
   Win32Timer& operator=(const Win32Timer&) = delete;
 
-  std::int32_t Interval() const override { return interval_; }
-
-  void SetInterval(std::int32_t milliseconds) override {
-    if (milliseconds == interval_) return;
-    interval_ = milliseconds;
-    if (enabled_) Rearm();
-  }
-
-  bool Enabled() const override { return enabled_; }
-
-  void SetEnabled(bool enabled) override {
-    if (enabled == enabled_) return;
-    enabled_ = enabled;
-    Rearm();
-  }
-
  private:
   friend class Win32MessageLoop;
 
   // A fresh countdown under a fresh identifier, or none; a tick held for the
   // next run belonged to the old countdown and goes with it.
-  void Rearm() {
+  void SettingsChanged() override {
     held_ = false;
     if (loop_ == nullptr) return;
     loop_->Disarm(id_);
     id_ = 0;
-    if (enabled_ && interval_ > 0) id_ = loop_->Arm(*this, static_cast<std::uint32_t>(interval_));
+    if (Runs()) id_ = loop_->Arm(*this, static_cast<std::uint32_t>(interval_));
   }
 
   Win32MessageLoop* loop_;
@@ -78,8 +51,6 @@ class Win32Timer final : public Timer {
   // Shared so that a tick that destroys its own timer does not destroy the
   // callable while it is still running.
   std::shared_ptr<const std::function<void()>> on_tick_;
-  std::int32_t interval_ = 0;
-  bool enabled_ = false;
   // The Windows timer identifier of the current countdown, 0 when stopped.
   std::uintptr_t id_ = 0;
   // A tick fell due when it could not run; it runs at the next chance.
@@ -259,13 +230,7 @@ void Win32MessageLoop::RunHeldWork() {
 
 void Win32MessageLoop::RunWork(const std::function<void()>& work) {
   WorkScope scope(work_depth_);
-  try {
-    work();
-    if (done_ != nullptr && (*done_)()) Halt();
-  } catch (...) {
-    if (!failure_) failure_ = std::current_exception();
-    Halt();
-  }
+  if (!RunKeepingFailure(work, done_, failure_)) Halt();
 }
 
 bool Win32MessageLoop::Dispatch(const void* message) {

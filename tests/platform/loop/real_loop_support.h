@@ -1,25 +1,90 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "platform/loop/message_loop.h"
 
+#if defined(_WIN32)
+#include "platform/loop/win32_message_loop.h"
+#else
+#include "platform/loop/uv_message_loop.h"
+#endif
+
 namespace dovel::platform::testing {
+
+// The loop this platform really runs on; the contract tests are written
+// against it so that every platform's loop passes the same ones.
+#if defined(_WIN32)
+using RealLoop = Win32MessageLoop;
+#else
+using RealLoop = UvMessageLoop;
+#endif
 
 // Tests of the real loop run on real time. None of them depends on how long
 // anything takes: they wait for events, and a 10 s watchdog only turns a
 // hang into a failure.
 inline constexpr std::int32_t kWatchdogMilliseconds = 10'000;
 
-// Runs `loop` until `done` holds or the watchdog ticks; returns `done()`.
+// Ends a run of `loop` that has hung. It is a thread rather than one of the
+// loop's timers, so that it also ends a run whose fault is that it starves
+// the timers.
+class Watchdog {
+ public:
+  explicit Watchdog(MessageLoop& loop)
+      : thread_([this, &loop] {
+          std::unique_lock lock(mutex_);
+          if (cancelled_changed_.wait_for(lock, std::chrono::milliseconds(kWatchdogMilliseconds),
+                                          [this] { return cancelled_; })) {
+            return;
+          }
+          expired_ = true;
+          // Also wakes a run that waits with nothing to do, so it sees the
+          // expiry.
+          loop.Post([&loop] { loop.Stop(); });
+        }) {}
+
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      cancelled_ = true;
+    }
+    cancelled_changed_.notify_one();
+    thread_.join();
+  }
+
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  bool expired() const { return expired_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cancelled_changed_;
+  bool cancelled_ = false;
+  std::atomic<bool> expired_{false};
+  // Last, so that it starts once the members it uses exist.
+  std::thread thread_;
+};
+
+// Runs `loop` until `done` holds or the watchdog expires; returns `done()`.
 inline bool RunWithin(MessageLoop& loop, const std::function<bool()>& done) {
-  bool timed_out = false;
-  auto watchdog = loop.CreateTimer([&] { timed_out = true; });
-  watchdog->SetInterval(kWatchdogMilliseconds);
-  watchdog->SetEnabled(true);
-  loop.RunUntil([&] { return timed_out || done(); });
+  Watchdog watchdog(loop);
+  loop.RunUntil([&] { return watchdog.expired() || done(); });
   return done();
+}
+
+// Runs `loop` until its own work ends the run (by Stop, or on Windows by
+// WM_QUIT); false when the watchdog had to.
+inline bool RunUntilStopped(MessageLoop& loop) {
+  Watchdog watchdog(loop);
+  loop.Run();
+  return !watchdog.expired();
 }
 
 }  // namespace dovel::platform::testing
