@@ -5,19 +5,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/automation/inert_object.h"
+
 namespace dovel::platform::automation {
 namespace {
 
-class Nothing final : public Dispatch {
- public:
-  std::int32_t PutProperty(std::u16string_view, const Variant&) override { return kErrMemberNotFound; }
-  std::int32_t GetProperty(std::u16string_view, Variant&) override { return kErrMemberNotFound; }
-  std::int32_t Call(std::u16string_view, std::span<Variant>, Variant*) override { return kErrMemberNotFound; }
-};
-
 TEST(ClassTable, CreatesANewObjectPerCall) {
   ClassTable table;
-  table.Register("Test.Nothing", [] { return std::make_shared<Nothing>(); });
+  table.Register("Test.Nothing", [] { return std::make_shared<InertObject>(); });
   ObjectRef first;
   ObjectRef second;
   ASSERT_EQ(table.CreateObject("Test.Nothing", first), 0);
@@ -31,9 +26,9 @@ TEST(ClassTable, FailuresAreCannotCreateAndLeaveTheReferenceAlone) {
   ClassTable table;
   table.Register("Test.Null", [] { return ObjectRef(); });
   table.Register("Test.Throws", []() -> ObjectRef { throw std::runtime_error("component failed to start"); });
-  table.Register("Test.Nothing", [] { return std::make_shared<Nothing>(); });
+  table.Register("Test.Nothing", [] { return std::make_shared<InertObject>(); });
 
-  const auto before = std::make_shared<Nothing>();
+  const auto before = std::make_shared<InertObject>();
   for (const char* prog_id : {"Test.Unknown", "Test.Null", "Test.Throws", ""}) {
     ObjectRef object = before;
     EXPECT_EQ(table.CreateObject(prog_id, object), kErrCannotCreateObject) << prog_id;
@@ -46,11 +41,11 @@ TEST(ClassTable, UnregisterAndReRegister) {
   int made_by = 0;
   table.Register("Test.Class", [&] {
     made_by = 1;
-    return std::make_shared<Nothing>();
+    return std::make_shared<InertObject>();
   });
   table.Register("Test.Class", [&] {
     made_by = 2;
-    return std::make_shared<Nothing>();
+    return std::make_shared<InertObject>();
   });
   ObjectRef object;
   ASSERT_EQ(table.CreateObject("Test.Class", object), 0);
@@ -65,7 +60,7 @@ TEST(ClassTable, UnregisterAndReRegister) {
 
 TEST(ClassTable, ACreatorMayCreateOtherObjects) {
   ClassTable table;
-  table.Register("Test.Inner", [] { return std::make_shared<Nothing>(); });
+  table.Register("Test.Inner", [] { return std::make_shared<InertObject>(); });
   table.Register("Test.Outer", [&] {
     ObjectRef inner;
     return table.CreateObject("Test.Inner", inner) == 0 ? inner : ObjectRef();

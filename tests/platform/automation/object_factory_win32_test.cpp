@@ -8,19 +8,14 @@
 #include <memory>
 #include <thread>
 
+#include "platform/automation/inert_object.h"
+
 namespace dovel::platform::automation {
 namespace {
 
-class Nothing final : public Dispatch {
- public:
-  std::int32_t PutProperty(std::u16string_view, const Variant&) override { return kErrMemberNotFound; }
-  std::int32_t GetProperty(std::u16string_view, Variant&) override { return kErrMemberNotFound; }
-  std::int32_t Call(std::u16string_view, std::span<Variant>, Variant*) override { return kErrMemberNotFound; }
-};
-
 TEST(ComObjectFactory, TheDefaultFactoryIsTheSystemsNotTheProcessTable) {
   EXPECT_NE(&CurrentObjectFactory(), static_cast<ObjectFactory*>(&ProcessClassTable()));
-  ProcessClassTable().Register("Dovel.OnlyInThisProcess", [] { return std::make_shared<Nothing>(); });
+  ProcessClassTable().Register("Dovel.OnlyInThisProcess", [] { return std::make_shared<InertObject>(); });
   ObjectRef object;
   EXPECT_EQ(CurrentObjectFactory().CreateObject("Dovel.OnlyInThisProcess", object), kErrCannotCreateObject);
   EXPECT_EQ(CurrentObjectFactory().CreateObject("", object), kErrCannotCreateObject);
