@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -608,45 +609,56 @@ std::int32_t OpenForListing(Store& store, RegistryKey root, const std::vector<st
   return 0;
 }
 
+// The index-th row of a listing `query` (?1 the key's row, ?2 the index),
+// handed to `read`; kNoMoreItems past the last one.
+std::int32_t ListingRow(Store& store, RegistryKey root, const std::vector<std::string>& path, std::uint32_t index,
+                        const char* query, const std::function<std::int32_t(sqlite3_stmt*)>& read) {
+  std::int64_t id = 0;
+  if (const auto s = OpenForListing(store, root, path, id); s != 0) return s;
+  Statement select(store.db(), query);
+  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
+  select.Bind(1, id);
+  select.Bind(2, static_cast<std::int64_t>(index));
+  const int rc = select.Step();
+  if (rc == SQLITE_DONE) return status::kNoMoreItems;
+  if (rc != SQLITE_ROW) return store.Fail(rc);
+  return read(select.get());
+}
+
+std::string ColumnText(sqlite3_stmt* row, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+  return std::string(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
+}
+
 }  // namespace
 
 std::int32_t SqliteRegistry::EnumKey(RegistryKey key, std::uint32_t index, std::string& name) {
   Impl::Entry entry;
   if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  std::int64_t id = 0;
-  if (const auto s = OpenForListing(store, entry.root, entry.path, id); s != 0) return s;
-  Statement select(store.db(), "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY folded, id LIMIT 1 OFFSET ?2");
-  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
-  select.Bind(1, id);
-  select.Bind(2, static_cast<std::int64_t>(index));
-  const int rc = select.Step();
-  if (rc == SQLITE_DONE) return status::kNoMoreItems;
-  if (rc != SQLITE_ROW) return store.Fail(rc);
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
-  name.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
-  return 0;
+  return ListingRow(store, entry.root, entry.path, index,
+                    "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY folded, id LIMIT 1 OFFSET ?2",
+                    [&](sqlite3_stmt* row) {
+                      name = ColumnText(row, 0);
+                      return 0;
+                    });
 }
 
 std::int32_t SqliteRegistry::EnumValue(RegistryKey key, std::uint32_t index, std::string& name, std::uint32_t& type) {
   Impl::Entry entry;
   if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  std::int64_t id = 0;
-  if (const auto s = OpenForListing(store, entry.root, entry.path, id); s != 0) return s;
-  Statement select(store.db(), "SELECT name, type FROM reg_value WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-  if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
-  select.Bind(1, id);
-  select.Bind(2, static_cast<std::int64_t>(index));
-  const int rc = select.Step();
-  if (rc == SQLITE_DONE) return status::kNoMoreItems;
-  if (rc != SQLITE_ROW) return store.Fail(rc);
-  const std::int64_t stored_type = sqlite3_column_int64(select.get(), 1);
-  if (stored_type < 0 || stored_type > std::numeric_limits<std::uint32_t>::max()) return store.Fail(SQLITE_CORRUPT);
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0));
-  name.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
-  type = static_cast<std::uint32_t>(stored_type);
-  return 0;
+  return ListingRow(store, entry.root, entry.path, index,
+                    "SELECT name, type FROM reg_value WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+                    [&](sqlite3_stmt* row) {
+                      const std::int64_t stored_type = sqlite3_column_int64(row, 1);
+                      if (stored_type < 0 || stored_type > std::numeric_limits<std::uint32_t>::max()) {
+                        return store.Fail(SQLITE_CORRUPT);
+                      }
+                      name = ColumnText(row, 0);
+                      type = static_cast<std::uint32_t>(stored_type);
+                      return std::int32_t{0};
+                    });
 }
 
 std::int32_t SqliteRegistry::CloseKey(RegistryKey key) {
