@@ -25,6 +25,35 @@ std::int16_t SettingAsInt16(const std::u16string& text) {
   return value;
 }
 
+// A setting's value for this process:
+// - never set (no value, a value of another type, or the text "-1"): the
+//   default, which is also written back so the administrator finds every
+//   setting in place after the first start;
+// - text that is not a 16-bit number: reported, and the default used for
+//   this process only; the stored text stays as typed, for the
+//   administrator to see and mend;
+// - a store that could not be read (busy, locked, damaged, failing): the
+//   value there may be perfectly good, so the default is used for this
+//   process, the failure is reported and nothing is written.
+std::int16_t SettingOrDefault(std::u16string_view section, std::u16string_view value_name, std::int16_t fallback) {
+  namespace config = dovel::config;
+  const config::SettingRead read = config::ReadAppSetting(kAppWord, section, value_name);
+  std::int16_t value = fallback;
+  bool write_back = read.found == config::SettingFound::kMissing;
+  config::Reporting(config::sites::kInitApplicationVariables, [&] {
+    if (read.found == config::SettingFound::kUnreadable) Raise(read.status);
+    if (read.found != config::SettingFound::kText) return;
+    const std::int16_t stored = SettingAsInt16(read.text);
+    if (stored == -1) {
+      write_back = true;
+    } else {
+      value = stored;
+    }
+  });
+  if (write_back) config::SaveAppSetting(kAppWord, section, value_name, automation::FromUtf8(std::to_string(fallback)));
+  return value;
+}
+
 void Put(automation::Dispatch& object, std::u16string_view property, const automation::Variant& value) {
   if (const std::int32_t error = object.PutProperty(property, value); error != 0) Raise(error);
 }
@@ -34,27 +63,16 @@ void Put(automation::Dispatch& object, std::u16string_view property, const autom
 void InitApplicationVariables() {
   namespace config = dovel::config;
   namespace platform = dovel::platform;
+  const auto& site = config::sites::kInitApplicationVariables;
 
-  config::Reporting(config::sites::kInitApplicationVariables, [] {
-    // A server nobody watches must not stop on an interactive error box.
-    platform::SuppressErrorDialogs();
+  // A server nobody watches must not stop on an interactive error box.
+  config::Reporting(site, [] { platform::SuppressErrorDialogs(); });
 
-    // -1 stands for "never set": the default is then written back, so the
-    // administrator finds every setting in place after the first start.
-    g_iStandardPollRate =
-        SettingAsInt16(config::GetAppSetting(kAppWord, u"Communications", u"StandardPollRate", u"-1"));
-    if (g_iStandardPollRate == -1) {
-      config::SaveAppSetting(kAppWord, u"Communications", u"StandardPollRate", u"500");
-      g_iStandardPollRate = 500;
-    }
-
-    g_iWarningLevel = SettingAsInt16(config::GetAppSetting(kAppWord, u"Setup", u"WarningLevel", u"-1"));
-    if (g_iWarningLevel == -1) {
-      config::SaveAppSetting(kAppWord, u"Setup", u"WarningLevel", u"5");
-      g_iWarningLevel = 5;
-    }
-
-    // The previous object stays when creation fails.
+  // The error log comes first, so that a setting that cannot be used is
+  // reported even on the thread's first start. The previous object stays
+  // when creation fails.
+  bool made = false;
+  config::Reporting(site, [&] {
     automation::ObjectRef created;
     if (const std::int32_t error =
             automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created);
@@ -62,8 +80,18 @@ void InitApplicationVariables() {
       Raise(error);
     }
     g_oErrorObject = std::move(created);
-    if (g_oErrorObject == nullptr) return;
+    made = true;
+  });
 
+  // One setting failing never stops the other, nor the error log's set-up:
+  // each step below reports its own failure and goes on.
+  g_iStandardPollRate = SettingOrDefault(u"Communications", u"StandardPollRate", 500);
+  g_iWarningLevel = SettingOrDefault(u"Setup", u"WarningLevel", 5);
+
+  // Only a new object is set up; one kept from an earlier start already is.
+  if (!made) return;
+  config::Reporting(site, [] {
+    if (g_oErrorObject == nullptr) return;
     // Our own reference: a property put may run code that drops the thread's.
     const automation::ObjectRef error_object = g_oErrorObject;
     platform::ProcessInfo& process = platform::CurrentProcessInfo();

@@ -5,6 +5,7 @@
 
 #include "config/error_styles.h"
 #include "config/mod_error_list.h"
+#include "platform/core/system_error.h"
 
 namespace dovel::config {
 namespace {
@@ -33,16 +34,33 @@ std::u16string FromRegistryText(std::string_view bytes) {
   return text;
 }
 
-std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path,
-                            std::u16string_view value_name, std::u16string_view default_value) noexcept {
+namespace {
+
+// One read of a REG_SZ value. `text_read` says the value's text was taken
+// from the buffer, whatever the second query said: GetRegString returns that
+// text, as the design's unchecked second query does.
+struct ValueRead {
+  SettingRead read;
+  bool text_read = false;
+  bool failed_part_way = false;  // no buffer, or a NUL beyond position 32767
+};
+
+ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name) {
   platform::Registry& registry = platform::CurrentRegistry();
   platform::RegistryKey key = 0;
-  std::u16string result = QuietRecovery(std::u16string(), [&] {
-    std::u16string value(default_value);
+  ValueRead result;
+  auto unreadable = [&](std::int32_t status) {
+    result.read.found = SettingFound::kUnreadable;
+    result.read.status = status;
+  };
+  try {
     const std::string name = ToRegistryText(value_name);
-    // The open's status is not looked at: a failed open leaves no key, and
-    // the query on no key fails in turn.
-    registry.OpenKey(root, ToRegistryText(key_path), key);
+    // A failed open leaves no key, and the query on no key fails in turn;
+    // only "no such key" means the setting was never made.
+    if (const std::int32_t opened = registry.OpenKey(root, ToRegistryText(key_path), key);
+        opened != 0 && opened != platform::win32_error::kFileNotFound) {
+      unreadable(opened);
+    }
     std::uint32_t type = 0;
     std::uint32_t size = 0;
     const std::int32_t status = registry.QueryValue(key, name, &type, nullptr, &size);
@@ -52,20 +70,49 @@ std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_
       if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) Raise(kErrInvalidProcedureCall);
       std::string buffer(size, ' ');
       std::uint32_t capacity = size;
-      registry.QueryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &capacity);
+      const std::int32_t second =
+          registry.QueryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &capacity);
       const std::size_t nul = buffer.find('\0');
       if (nul == std::string::npos) {
-        value = FromRegistryText(buffer);
+        result.read.text = FromRegistryText(buffer);
       } else {
         // The NUL's position is kept in a 16-bit signed integer.
         if (nul + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) Raise(kErrOverflow);
-        value = FromRegistryText(std::string_view(buffer).substr(0, nul));
+        result.read.text = FromRegistryText(std::string_view(buffer).substr(0, nul));
       }
+      result.text_read = true;
+      result.read.found = SettingFound::kText;
+      if (second != 0) unreadable(second);
+    } else if (result.read.found != SettingFound::kUnreadable && status != 0 &&
+               status != platform::win32_error::kFileNotFound && key != 0) {
+      unreadable(status);
     }
-    return value;
-  });
+  } catch (...) {
+    unreadable(TrappedErrorNumber());
+    result.read.text.clear();
+    result.text_read = false;
+    result.failed_part_way = true;
+  }
   Ignoring([&] { registry.CloseKey(key); });
   return result;
+}
+
+}  // namespace
+
+SettingRead ReadRegString(platform::RegistryKey root, std::u16string_view key_path,
+                          std::u16string_view value_name) noexcept {
+  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, kErrOutOfMemory},
+                       [&] { return ReadValue(root, key_path, value_name).read; });
+}
+
+std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path,
+                            std::u16string_view value_name, std::u16string_view default_value) noexcept {
+  return QuietRecovery(std::u16string(), [&] {
+    ValueRead value = ReadValue(root, key_path, value_name);
+    if (value.text_read) return std::move(value.read.text);
+    if (value.failed_part_way) return std::u16string();
+    return std::u16string(default_value);
+  });
 }
 
 void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name,
@@ -94,6 +141,12 @@ std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view s
       return GetRegString(platform::kHkeyLocalMachine, AppKeyPath(app_word, section), value_name, default_value);
     });
   });
+}
+
+SettingRead ReadAppSetting(std::u16string_view app_word, std::u16string_view section,
+                           std::u16string_view value_name) noexcept {
+  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, kErrOutOfMemory},
+                       [&] { return ReadRegString(platform::kHkeyLocalMachine, AppKeyPath(app_word, section), value_name); });
 }
 
 void SaveAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,

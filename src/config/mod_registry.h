@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,10 +32,32 @@ std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_
 void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name,
                    std::u16string_view value) noexcept;
 
+// What reading one setting found, for a caller that must tell "never set"
+// (its default may be written back) from "could not be read right now"
+// (the store busy, locked, damaged or failing: the stored value may be
+// perfectly good, so nothing may be written over it).
+enum class SettingFound {
+  kText,        // a REG_SZ value: `text` holds it up to its first NUL
+  kMissing,     // no store, no key, no value, or a value of another type
+  kUnreadable,  // anything else: `status` says what
+};
+
+struct SettingRead {
+  SettingFound found = SettingFound::kMissing;
+  std::u16string text;
+  std::int32_t status = 0;  // the registry's code when unreadable
+};
+
+// A REG_SZ value read the way GetRegString reads it, saying what it found.
+SettingRead ReadRegString(platform::RegistryKey root, std::u16string_view key_path,
+                          std::u16string_view value_name) noexcept;
+
 // An application setting: HKEY_LOCAL_MACHINE\Software\Ostrel\<app>\<section>.
 std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section,
                              std::u16string_view value_name, std::u16string_view default_value) noexcept;
 void SaveAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,
                     std::u16string_view value) noexcept;
+SettingRead ReadAppSetting(std::u16string_view app_word, std::u16string_view section,
+                           std::u16string_view value_name) noexcept;
 
 }  // namespace dovel::config

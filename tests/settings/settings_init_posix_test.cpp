@@ -136,38 +136,141 @@ INSTANTIATE_TEST_SUITE_P(Grammar, AcceptedNumbers,
                                            Accepted{"1e2", 100}, Accepted{"-32768", -32768},
                                            Accepted{"32767", 32767}, Accepted{"-7.5", -8}));
 
-class RejectedNumbers : public InitApplicationVariablesTest, public ::testing::WithParamInterface<std::string> {};
+struct Rejected {
+  std::string stored;
+  std::int32_t error;
+};
 
-TEST_P(RejectedNumbers, StopEverythingAndChangeNothing) {
-  g_iStandardPollRate = 123;
-  g_iWarningLevel = 9;
-  Store(kComm, "StandardPollRate", GetParam());
+class RejectedNumbers : public InitApplicationVariablesTest, public ::testing::WithParamInterface<Rejected> {};
+
+// A typo must neither silence the queue (a poll rate of 0 dispatches
+// nothing) nor be overwritten: the administrator sees their own text in the
+// report and in the store, and mends it.
+TEST_P(RejectedNumbers, AreReportedAndTheDefaultIsUsedWhileTheTextStays) {
+  Store(kComm, "StandardPollRate", GetParam().stored);
+  Store(kSetup, "WarningLevel", GetParam().stored);
   InitApplicationVariables();
-  EXPECT_EQ(g_iStandardPollRate, 123);
-  EXPECT_EQ(g_iWarningLevel, 9);
-  EXPECT_EQ(Stored(kComm, "StandardPollRate"), GetParam()) << "nothing written back";
-  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel").status, 2) << "step 4 never ran";
-  EXPECT_TRUE(created_.empty()) << "no error object is made";
-  EXPECT_EQ(g_oErrorObject, nullptr);
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), GetParam().stored) << "nothing written back";
+  EXPECT_EQ(Stored(kSetup, "WarningLevel"), GetParam().stored) << "nothing written back";
+
+  ASSERT_EQ(created_.size(), 1u) << "the error log exists before the settings are converted";
+  EXPECT_EQ(g_oErrorObject, created_[0]);
+  EXPECT_EQ(created_[0]->Members(),
+            (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Add", u"AddlText=", u"LogError",
+                                         u"AppName=", u"AppVersion=", u"WarningLevel=", u"AppErrorFile=",
+                                         u"FileSection="}));
+  for (const auto& add : created_[0]->Reports()) {
+    EXPECT_EQ(add.args.at(0), automation::Variant(GetParam().error));
+    EXPECT_EQ(add.args.at(7), automation::Variant(std::u16string(u"modGlobals")));
+    EXPECT_EQ(add.args.at(8), automation::Variant(std::u16string(u"InitApplicationVariables()")));
+    EXPECT_EQ(add.args.at(13), automation::Variant(std::int16_t{10}));
+  }
+  EXPECT_EQ(created_[0]->calls().at(8).args[0], automation::Variant(std::int16_t{5}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Grammar, RejectedNumbers,
-                         ::testing::Values("40000", "32768", "-32769", "abc", "", std::string("\0", 1), "1,5",
-                                           "0x10", "5 5", "."));
+                         ::testing::Values(Rejected{"40000", 6}, Rejected{"32768", 6}, Rejected{"-32769", 6},
+                                           Rejected{"abc", 13}, Rejected{"", 13}, Rejected{std::string("\0", 1), 13},
+                                           Rejected{"1,5", 13}, Rejected{"0x10", 13}, Rejected{"5 5", 13},
+                                           Rejected{".", 13}, Rejected{"500ms", 13}));
 
-TEST_F(InitApplicationVariablesTest, AFailureIsReportedThroughTheObjectOfAnEarlierRun) {
+TEST_F(InitApplicationVariablesTest, OneBadSettingLeavesTheOtherAsStored) {
+  Store(kComm, "StandardPollRate", "250");
+  Store(kSetup, "WarningLevel", "high");
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 250);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  ASSERT_EQ(created_.size(), 1u);
+  ASSERT_EQ(created_[0]->Reports().size(), 1u);
+
+  created_.clear();
+  Store(kComm, "StandardPollRate", "fast");
+  Store(kSetup, "WarningLevel", "3");
+  InitApplicationVariables();
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 3) << "the step after a bad setting still runs";
+  ASSERT_EQ(created_.size(), 1u);
+  EXPECT_EQ(created_[0]->Reports().size(), 1u);
+}
+
+// Forwards to a real store, but its reads fail the way a busy, locked or
+// failing store's do, while its writes still go through.
+class UnreadableRegistry final : public platform::Registry {
+ public:
+  UnreadableRegistry(platform::Registry& store, std::int32_t failure) : store_(store), failure_(failure) {}
+  std::int32_t OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
+    return store_.OpenKey(root, sub_key, key);
+  }
+  std::int32_t CreateKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
+    return store_.CreateKey(root, sub_key, key);
+  }
+  std::int32_t QueryValue(platform::RegistryKey, std::string_view, std::uint32_t*, std::uint8_t*,
+                          std::uint32_t*) override {
+    return failure_;
+  }
+  std::int32_t SetValue(platform::RegistryKey key, std::string_view name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t size) override {
+    return store_.SetValue(key, name, type, data, size);
+  }
+  std::int32_t DeleteValue(platform::RegistryKey key, std::string_view name) override {
+    return store_.DeleteValue(key, name);
+  }
+  std::int32_t EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override {
+    return store_.EnumKey(key, index, name);
+  }
+  std::int32_t EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
+                         std::uint32_t& type) override {
+    return store_.EnumValue(key, index, name, type);
+  }
+  std::int32_t CloseKey(platform::RegistryKey key) override { return store_.CloseKey(key); }
+
+ private:
+  platform::Registry& store_;
+  std::int32_t failure_;
+};
+
+class UnreadableStore : public InitApplicationVariablesTest, public ::testing::WithParamInterface<std::int32_t> {};
+
+TEST_P(UnreadableStore, UsesTheDefaultsForNowAndNeverWritesOverTheStoredValues) {
+  Store(kComm, "StandardPollRate", "250");
+  Store(kSetup, "WarningLevel", "3");
+  UnreadableRegistry unreadable(store_, GetParam());
+  {
+    platform::ScopedOverride<platform::Registry> use(unreadable);
+    InitApplicationVariables();
+  }
+  EXPECT_EQ(g_iStandardPollRate, 500);
+  EXPECT_EQ(g_iWarningLevel, 5);
+  EXPECT_EQ(Stored(kComm, "StandardPollRate"), "250") << "the administrator's value was overwritten";
+  EXPECT_EQ(Stored(kSetup, "WarningLevel"), "3") << "the administrator's value was overwritten";
+  ASSERT_EQ(created_.size(), 1u);
+  ASSERT_EQ(created_[0]->Reports().size(), 2u);
+  EXPECT_EQ(created_[0]->Reports()[0].args.at(0), automation::Variant(GetParam()));
+}
+
+// Busy past the wait, an I/O error, a damaged store.
+INSTANTIATE_TEST_SUITE_P(Failures, UnreadableStore,
+                         ::testing::Values(platform::registry_error::kLockViolation,
+                                           platform::registry_error::kRegistryIoFailed,
+                                           platform::registry_error::kBadDb));
+
+TEST_F(InitApplicationVariablesTest, AnObjectThatCannotBeMadeReportsThroughTheEarlierOne) {
   testing::ScopedRecordingErrorObject earlier;
-  g_iWarningLevel = 3;
+  classes_.Unregister(kProgId);
   Store(kComm, "StandardPollRate", "250");
   Store(kSetup, "WarningLevel", "abc");
   InitApplicationVariables();
   EXPECT_EQ(g_iStandardPollRate, 250);
-  EXPECT_EQ(g_iWarningLevel, 3);
-  EXPECT_TRUE(created_.empty());
+  EXPECT_EQ(g_iWarningLevel, 5);
   EXPECT_EQ(g_oErrorObject.get(), &*earlier);
 
-  EXPECT_EQ(earlier->Members(), (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError"})) << "no Clear";
-  const auto add = earlier->Reports().at(0);
+  EXPECT_EQ(earlier->Members(),
+            (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Add", u"AddlText=", u"LogError"}))
+      << "no Clear, and an object kept from before is not set up again";
+  EXPECT_EQ(earlier->Reports().at(0).args.at(0), automation::Variant(std::int32_t{429}));
+  const auto add = earlier->Reports().at(1);
   EXPECT_EQ(add.args.at(0), automation::Variant(std::int32_t{13}));
   EXPECT_EQ(add.args.at(7), automation::Variant(std::u16string(u"modGlobals")));
   EXPECT_EQ(add.args.at(8), automation::Variant(std::u16string(u"InitApplicationVariables()")));
