@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/core/system_error.h"
@@ -175,7 +176,11 @@ class Store {
  public:
   Store(std::string path, int busy_timeout_ms) : path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms) {}
   ~Store() {
-    if (db_ != nullptr) sqlite3_close_v2(db_);  // an open transaction rolls back
+    if (db_ == nullptr) return;
+    // The last connection to close folds the log back into the file; a
+    // write that did not commit must leave the store exactly as it found it.
+    if (writing_ && !committed_) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_close_v2(db_);  // an open transaction rolls back
   }
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
@@ -186,7 +191,9 @@ class Store {
   std::int32_t BeginWrite();
   std::int32_t Commit() {
     const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? 0 : Fail(rc);
+    if (rc != SQLITE_OK) return Fail(rc);
+    committed_ = true;
+    return 0;
   }
 
   // The status for a failed SQLite call, naming the file on stderr when the
@@ -204,11 +211,18 @@ class Store {
   std::int32_t QueryInt(const char* sql, std::int64_t& value);
   // 0 for our store, 2 for an empty file, 1009 (warned) for anything else.
   std::int32_t CheckIdentity();
+  // 0 when SQLite's quick check finds the file sound, 1009 (warned) if not.
+  std::int32_t QuickCheck();
+  // Decides whether an existing file may be written, through a connection
+  // that writes nothing at all, not even the log's -shm index: 0 for a sound
+  // store of ours, 2 for a file with nothing in it yet, otherwise the code.
+  std::int32_t Inspect();
   std::int32_t EnsureDirectory();
 
   std::string path_;
   int busy_timeout_ms_;
   bool writing_ = false;
+  bool committed_ = false;
   sqlite3* db_ = nullptr;
 };
 
@@ -230,9 +244,26 @@ std::int32_t Store::Fail(int rc) {
   return StatusFromSqlite(rc);
 }
 
+// The store's path as an SQLite URI, every byte that could end or change
+// the path escaped.
+std::string FileUri(const std::string& path) {
+  std::string uri = path.starts_with('/') ? "file:" : "file:./";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
 std::int32_t Store::Open(int flags) {
   // A name starting "file:" must stay a file name, never become a URI.
-  const std::string name = path_.starts_with('/') ? path_ : "./" + path_;
+  const std::string name = (flags & SQLITE_OPEN_URI) != 0 ? path_ : path_.starts_with('/') ? path_ : "./" + path_;
   const int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return Fail(rc);
   sqlite3_busy_timeout(db_, busy_timeout_ms_);
@@ -273,6 +304,33 @@ std::int32_t Store::CheckIdentity() {
   return 0;
 }
 
+std::int32_t Store::QuickCheck() {
+  // A damaged page must not be written over: what is left of the settings
+  // is the administrator's to rescue.
+  Statement check(db_, "PRAGMA quick_check(1)");
+  if (check.prepared() != SQLITE_OK) return Fail(check.prepared());
+  const int rc = check.Step();
+  if (rc != SQLITE_ROW) return Fail(rc);
+  const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+  if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) {
+    WarnUnusable(path_, std::string("integrity check: ") + (verdict != nullptr ? verdict : "no answer"));
+    return status::kBadDb;
+  }
+  return 0;
+}
+
+std::int32_t Store::Inspect() {
+  // readonly_shm: the index is mapped read-only, or rebuilt in this
+  // process's own memory when it needs rebuilding.
+  const std::string real_path = std::exchange(path_, FileUri(path_) + "?mode=ro&readonly_shm=1");
+  const std::int32_t opened = Open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  path_ = real_path;
+  if (opened != 0) return opened;
+  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  if (const auto s = CheckIdentity(); s != 0) return s;
+  return QuickCheck();
+}
+
 std::int32_t Store::BeginRead() {
   struct stat info {};
   if (stat(path_.c_str(), &info) != 0) {
@@ -308,9 +366,19 @@ std::int32_t Store::BeginWrite() {
   writing_ = true;
   if (const auto s = EnsureDirectory(); s != 0) return s;
   struct stat info {};
-  if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    WarnUnusable(path_, "not a regular file");
-    return status::kBadDb;
+  if (stat(path_.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) {
+      WarnUnusable(path_, "not a regular file");
+      return status::kBadDb;
+    }
+    // Whose file this is, and whether it is sound, is settled before it is
+    // opened for writing: closing a writing connection may fold the log
+    // into the file, and a refused write must leave all three files as
+    // they were.
+    if (info.st_size > 0) {
+      Store inspector(path_, busy_timeout_ms_);
+      if (const auto s = inspector.Inspect(); s != 0 && s != win32_error::kFileNotFound) return s;
+    }
   }
   if (const auto s = Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); s != 0) return s;
   // SQLite quietly opens a file it may not write read-only.
@@ -357,17 +425,6 @@ std::int32_t Store::BeginWrite() {
   }
   if (identity != 0) return identity;
 
-  // A damaged page must not be written over: what is left of the settings
-  // is the administrator's to rescue.
-  Statement check(db_, "PRAGMA quick_check(1)");
-  if (check.prepared() != SQLITE_OK) return Fail(check.prepared());
-  const int rc = check.Step();
-  if (rc != SQLITE_ROW) return Fail(rc);
-  const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
-  if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) {
-    WarnUnusable(path_, std::string("integrity check: ") + (verdict != nullptr ? verdict : "no answer"));
-    return status::kBadDb;
-  }
   return 0;
 }
 

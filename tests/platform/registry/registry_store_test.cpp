@@ -291,6 +291,44 @@ TEST_F(UnusableStoreTest, StoreWithADamagedPage) {
   EXPECT_TRUE(testing::ReadFileBytes(temp_.path()) == bytes) << "the file was changed";
 }
 
+TEST_F(UnusableStoreTest, DamagedStoreWhoseLastCommitIsStillInTheLog) {
+  for (int i = 0; i < 16; ++i) {
+    ASSERT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, "Value" + std::to_string(i), reg_type::kSz,
+                          std::string(1500, 'v')),
+              0);
+  }
+  // A writer that ended without folding its log back: its commit lives in
+  // the -wal file alone, with the -shm index beside it.
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(temp_.path().c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_db_config(writer, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "UPDATE reg_value SET data = 'latest' WHERE name = 'Value3'", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(writer);
+  const std::string wal_path = temp_.path() + "-wal";
+  const std::string shm_path = temp_.path() + "-shm";
+  ASSERT_GT(fs::file_size(wal_path), 0u);
+
+  std::string bytes = testing::ReadFileBytes(temp_.path());
+  ASSERT_GT(bytes.size(), 4 * 4096u);
+  for (std::size_t i = 2 * 4096 + 16; i < 3 * 4096; ++i) bytes[i] = '\x5A';
+  testing::WriteFileBytes(temp_.path(), bytes);
+  const std::string wal = testing::ReadFileBytes(wal_path);
+  const std::string shm = testing::ReadFileBytes(shm_path);
+
+  ::testing::internal::CaptureStderr();
+  RegistryKey key = 0;
+  EXPECT_EQ(registry_.CreateKey(kHkeyLocalMachine, "Software\\New", key), registry_error::kBadDb);
+  EXPECT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, "Value3", reg_type::kSz, "mine"),
+            registry_error::kBadDb);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(key, 0u);
+  EXPECT_TRUE(testing::ReadFileBytes(temp_.path()) == bytes) << "the store was changed";
+  EXPECT_TRUE(testing::ReadFileBytes(wal_path) == wal) << "the log was folded in or emptied";
+  EXPECT_TRUE(testing::ReadFileBytes(shm_path) == shm) << "the log's index was changed";
+}
+
 TEST_F(UnusableStoreTest, DirectoryInsteadOfAFile) {
   fs::create_directories(temp_.path());
   ::testing::internal::CaptureStderr();
