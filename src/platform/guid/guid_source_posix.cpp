@@ -23,13 +23,15 @@ class PosixGuidSource final : public GuidSource {
       }
       filled += static_cast<std::size_t>(got);
     }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     Guid made;
     std::memcpy(&made.data1, bytes, 4);
     std::memcpy(&made.data2, bytes + 4, 2);
     std::memcpy(&made.data3, bytes + 6, 2);
     std::memcpy(made.data4.data(), bytes + 8, 8);
+    // The version is the top digit of the third group as it is written out,
+    // so it goes into the field's value, whatever the byte order.
+    made.data3 = static_cast<std::uint16_t>((made.data3 & 0x0FFF) | 0x4000);
+    made.data4[0] = static_cast<std::uint8_t>((made.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
     guid = made;
     return 0;
   }
