@@ -8,6 +8,12 @@
 
 namespace dovel::com {
 
+namespace {
+// Queue objects alive on this thread: the thread's error log goes with the
+// last of them, not with the first to end.
+thread_local std::size_t t_live_queue_objects = 0;
+}  // namespace
+
 std::shared_ptr<clsMsgQueue> clsMsgQueue::New() {
   std::shared_ptr<clsMsgQueue> queue(new clsMsgQueue());
   queue->Class_Initialize();
@@ -15,9 +21,13 @@ std::shared_ptr<clsMsgQueue> clsMsgQueue::New() {
 }
 
 void clsMsgQueue::Class_Initialize() {
-  loop_ = &platform::CurrentMessageLoop();
+  thread_objects_ = &t_live_queue_objects;
+  ++*thread_objects_;
   config::Reporting(config::sites::kQueueClassInitialize, [&] {
     InitApplicationVariables();
+    // A thread whose loop cannot be made (out of descriptors) gets an inert
+    // object and one report of the failed start; creation itself succeeds.
+    loop_ = &platform::CurrentMessageLoop();
     m_frmQueue = engine::frmMsgQueue::New();
     m_frmQueue->Parent = shared_from_this();
     m_frmQueue->Form_Load();
@@ -29,7 +39,13 @@ clsMsgQueue::~clsMsgQueue() {
                      if (m_frmQueue != nullptr) m_frmQueue->Form_Unload();
                    },
                    [&] { m_frmQueue.reset(); },
-                   [&] { g_oErrorObject.reset(); });
+                   [&] {
+                     // Counted where it was made; an object ending on another
+                     // thread leaves that thread's log alone.
+                     if (thread_objects_ == &t_live_queue_objects && --t_live_queue_objects == 0) {
+                       g_oErrorObject.reset();
+                     }
+                   });
 }
 
 bool clsMsgQueue::OnOwnThread() const { return loop_ == nullptr || loop_->IsOwnThread(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -84,6 +85,8 @@ class clsMsgQueue final : public engine::QueueEvents, public std::enable_shared_
 
   std::shared_ptr<engine::frmMsgQueue> m_frmQueue;
   platform::MessageLoop* loop_ = nullptr;
+  // The count of live queue objects on the thread that made this one.
+  std::size_t* thread_objects_ = nullptr;
   std::map<std::uint32_t, std::shared_ptr<Sink>> sinks_;
   std::uint32_t next_cookie_ = 1;
 };

@@ -30,6 +30,39 @@ std::int32_t TrappedErrorNumber() noexcept {
 }
 
 void StandardErrorReport(const ReportSite& site, std::int32_t number) noexcept {
+  StandardErrorReport(site, number, {});
+}
+
+void ReportFailure(const ReportPlace& place, std::int32_t number) noexcept {
+  try {
+    const std::int64_t now = MillisecondsOf(platform::CurrentClock().Now());
+    ReportThrottle& throttle = ThreadReportThrottle();
+    // What was held back belongs to the log it was held back from: a new
+    // error-logging object starts with a clean slate.
+    if (g_oErrorObject == nullptr) return;
+    throttle.WriteTo(g_oErrorObject);
+    const ReportThrottle::Verdict verdict = throttle.Failed(place, number, now);
+    if (verdict.report) StandardErrorReport(place.site, number, verdict.additional_text);
+  } catch (...) {
+    // Without memory for the bookkeeping the report still goes out.
+    StandardErrorReport(place.site, number);
+  }
+}
+
+void ReportSuccess(const ReportPlace& place) noexcept {
+  ReportThrottle& throttle = ThreadReportThrottle();
+  if (throttle.empty() || g_oErrorObject == nullptr) return;
+  try {
+    throttle.WriteTo(g_oErrorObject);
+    for (const auto& cleared : throttle.Succeeded(place)) {
+      StandardErrorReport(*cleared.site, cleared.number, cleared.additional_text);
+    }
+  } catch (...) {
+    // A lost "cleared" line is no reason to disturb the caller.
+  }
+}
+
+void StandardErrorReport(const ReportSite& site, std::int32_t number, std::u16string_view additional_text) noexcept {
   try {
     if (g_oErrorObject == nullptr) return;
     // Our own reference: a call may drop the thread's (a handler that ends
@@ -51,7 +84,7 @@ void StandardErrorReport(const ReportSite& site, std::int32_t number) noexcept {
     }
 
     Ignoring([&] { error_object->Call(u"Add", add_arguments, nullptr); },
-             [&] { error_object->PutProperty(u"AddlText", std::u16string()); },
+             [&] { error_object->PutProperty(u"AddlText", std::u16string(additional_text)); },
              [&] { error_object->Call(u"LogError", {}, nullptr); },
              [&] {
                if (site.calls_clear) error_object->Call(u"Clear", {}, nullptr);

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+#include <string_view>
+
 #include "config/report_sites.h"
+#include "config/report_throttle.h"
 
 namespace dovel::config {
 
@@ -16,5 +19,14 @@ namespace dovel::config {
 // calls are still made (so a Clear still resets the object), and nothing
 // reaches the caller.
 void StandardErrorReport(const ReportSite& site, std::int32_t number) noexcept;
+// The same with `additional_text` as AddlText (how often a failure repeated).
+void StandardErrorReport(const ReportSite& site, std::int32_t number, std::u16string_view additional_text) noexcept;
+
+// A trapped error at `place`: reported, unless the thread's throttle holds
+// it back as a repeat (see ReportThrottle).
+void ReportFailure(const ReportPlace& place, std::int32_t number) noexcept;
+// `place` finished without an error: failures there that had repeated are
+// reported once more, as cleared. Costs one check while nothing failed.
+void ReportSuccess(const ReportPlace& place) noexcept;
 
 }  // namespace dovel::config

@@ -33,12 +33,16 @@ struct RaisedError {
 // 7 for exhausted memory, 5 for anything else. Call only inside a catch.
 std::int32_t TrappedErrorNumber() noexcept;
 
+// A place is a site, or a site and what it works on ({site, identifier}),
+// so that a failure that persists at one place is reported without
+// flooding the log while the same site goes on working elsewhere.
 template <class Body, class Exit>
-void Reporting(const ReportSite& site, Body&& body, Exit&& exit_section) noexcept {
+void Reporting(const ReportPlace& place, Body&& body, Exit&& exit_section) noexcept {
   try {
     std::forward<Body>(body)();
+    ReportSuccess(place);
   } catch (...) {
-    StandardErrorReport(site, TrappedErrorNumber());
+    ReportFailure(place, TrappedErrorNumber());
   }
   try {
     std::forward<Exit>(exit_section)();
@@ -48,20 +52,21 @@ void Reporting(const ReportSite& site, Body&& body, Exit&& exit_section) noexcep
 }
 
 template <class Body>
-void Reporting(const ReportSite& site, Body&& body) noexcept {
-  Reporting(site, std::forward<Body>(body), [] {});
+void Reporting(const ReportPlace& place, Body&& body) noexcept {
+  Reporting(place, std::forward<Body>(body), [] {});
 }
 
 // `body` returns the procedure's result code.
 template <class Body>
-std::int32_t ReportingResult(const ReportSite& site, Body&& body) noexcept {
+std::int32_t ReportingResult(const ReportPlace& place, Body&& body) noexcept {
   std::int32_t result = 0;
   try {
     result = std::forward<Body>(body)();
+    ReportSuccess(place);
   } catch (...) {
     const std::int32_t number = TrappedErrorNumber();
-    if (site.sets_result_code) result = number;
-    StandardErrorReport(site, number);
+    if (place.site.sets_result_code) result = number;
+    ReportFailure(place, number);
   }
   return result;
 }

@@ -40,7 +40,7 @@ std::int16_t SettingOrDefault(std::u16string_view section, std::u16string_view v
   const config::SettingRead read = config::ReadAppSetting(kAppWord, section, value_name);
   std::int16_t value = fallback;
   bool write_back = read.found == config::SettingFound::kMissing;
-  config::Reporting(config::sites::kInitApplicationVariables, [&] {
+  config::Reporting({config::sites::kInitApplicationVariables, value_name}, [&] {
     if (read.found == config::SettingFound::kUnreadable) Raise(read.status);
     if (read.found != config::SettingFound::kText) return;
     const std::int16_t stored = SettingAsInt16(read.text);

@@ -1,5 +1,7 @@
 #include "engine/frm_msg_queue.h"
 
+#include <optional>
+
 #include "config/error_styles.h"
 #include "config/mod_error_list.h"
 #include "config/mod_globals.h"
@@ -85,7 +87,7 @@ void frmMsgQueue::Form_Unload() {
 }
 
 void frmMsgQueue::InactivityComplete() {
-  config::Reporting(sites::kInactivityComplete, [&] {
+  config::Reporting({sites::kInactivityComplete, WorkQueueGUID}, [&] {
     m_bInactive = false;
     m_sngInactivityDeadline.Restart(InactivityDeadline::Now(), m_iInactivityTimeout);
   });
@@ -116,7 +118,7 @@ void frmMsgQueue::tmrWorker_Timer() {
   const std::shared_ptr<frmMsgQueue> self = shared_from_this();
   std::shared_ptr<clsMessage> msg, cur, last;
   config::Reporting(
-      sites::kWorkerTimer,
+      {sites::kWorkerTimer, WorkQueueGUID},
       [&] {
         if (!m_bInactive && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning &&
             m_iInactivityTimeout != 0) {
@@ -155,36 +157,75 @@ void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
   last.reset();
 }
 
+namespace {
+
+// Failures that say a link can never be followed: its block is gone (its
+// last holder, a killed client perhaps, took it along), belongs to another
+// user, or the link is no identifier at all (a zero-filled message). Others
+// (out of descriptors, shared memory full, a busy gate) may pass.
+bool IsDeadLink(std::int32_t failure) {
+  switch (failure) {
+    case platform::win32_error::kFileNotFound:
+    case platform::win32_error::kAccessDenied:
+    case platform::win32_error::kInvalidName:
+    case config::kErrBadIdentifierLength:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The list's first message. A head that links to a message that can never
+// be loaded is reported once (by FirstMsg) and then emptied: nothing behind
+// that link can be reached any more, and left in place it would stop the
+// list for good. The caller holds the list's lock where others write it.
+std::shared_ptr<clsMessage> FirstUsable(clsMessages& list) {
+  std::int32_t failure = 0;
+  std::shared_ptr<clsMessage> first = list.FirstMsg(failure);
+  if (first == nullptr && IsDeadLink(failure)) list.FirstMsgGUID(list.ListGUID());
+  return first;
+}
+
+}  // namespace
+
 void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<clsMessage>& cur) {
   clsMessages& work_queue = Held(m_oWorkQueue);
-  msg = work_queue.FirstMsg();
-  cur = Held(m_oCurrentMsg).FirstMsg();
+  clsMessages& current = Held(m_oCurrentMsg);
+
+  // A client linking a message into the work queue holds this lock while it
+  // writes; the head is read, and the message moved, only under it, so a
+  // half-written link is never read and a new link is never cut off with
+  // the old head. An idle queue, the common case, costs no lock: its head
+  // is compared in place. A lock that stays taken costs this tick its
+  // dispatch, never the loop its progress; any other failure to take it is
+  // reported, and nothing is dispatched without it.
+  std::optional<store::ListLock> work_lock;
+  if (!work_queue.LooksEmpty()) {
+    work_lock.emplace(work_queue, store::ListLock::kTickTimeoutMs);
+    if (work_lock->status() == platform::win32_error::kWaitTimeout) return;
+    if (!work_lock->held()) Raise(work_lock->status());
+  }
+  msg = FirstUsable(work_queue);
+  // Only this engine fills the current list, and only while it is empty,
+  // so its head needs no lock.
+  cur = FirstUsable(current);
   if (msg == nullptr || cur != nullptr) return;
   if (m_bPanelEventWarning && msg->Name() != kKeepAlive) return;
 
-  {
-    // A client linking a message behind the very one leaving the queue takes
-    // this lock too; without it the new link could be cut off with the old
-    // head. Only the links need it: the head itself can only be taken away
-    // by this engine, and only this engine fills the empty current list. A
-    // lock that stays taken costs this tick its dispatch, never the loop its
-    // progress.
-    const store::ListLock work_lock(work_queue, store::ListLock::kTickTimeoutMs);
-    if (work_lock.status() == platform::win32_error::kWaitTimeout) return;
+  // Four identifiers move the message; its block is never copied.
+  work_queue.FirstMsgGUID(msg->NextMsgGUID());
+  msg->NextMsgGUID(CurrentMsgGUID);
+  msg->HeadGUID(CurrentMsgGUID);
+  current.FirstMsgGUID(msg->szGUID());
+  work_lock.reset();
 
-    // Four identifiers move the message; its block is never copied.
-    work_queue.FirstMsgGUID(msg->NextMsgGUID());
-    msg->NextMsgGUID(CurrentMsgGUID);
-    msg->HeadGUID(CurrentMsgGUID);
-    m_oCurrentMsg->FirstMsgGUID(msg->szGUID());
-  }
   const std::shared_ptr<QueueEvents> parent = Parent;
   if (parent == nullptr) Raise(kErrObjectNotSet);
   parent->RaiseSendData();
 }
 
 void frmMsgQueue::tmrTimeOut_Timer() {
-  config::Reporting(sites::kTimeOutTimer, [&] {
+  config::Reporting({sites::kTimeOutTimer, WorkQueueGUID}, [&] {
     tmrTimeOut_->SetEnabled(false);
     const std::shared_ptr<QueueEvents> parent = Parent;
     if (parent != nullptr && !m_bDisconnecting) parent->RaiseTimeout();
@@ -194,7 +235,7 @@ void frmMsgQueue::tmrTimeOut_Timer() {
 void frmMsgQueue::tmrHeartBeat_Timer() {
   std::shared_ptr<clsMessage> head;
   config::Reporting(
-      sites::kHeartBeatTimer,
+      {sites::kHeartBeatTimer, WorkQueueGUID},
       [&] {
         const std::shared_ptr<QueueEvents> parent = Parent;
         if (parent == nullptr || m_bDisconnecting || m_bUnattended) return;
@@ -206,7 +247,7 @@ void frmMsgQueue::tmrHeartBeat_Timer() {
 }
 
 void frmMsgQueue::tmrDiagRefresh_Timer() {
-  config::Reporting(sites::kDiagRefreshTimer, [&] {
+  config::Reporting({sites::kDiagRefreshTimer, WorkQueueGUID}, [&] {
     const std::shared_ptr<QueueEvents> parent = Parent;
     if (parent != nullptr && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning) {
       parent->RaiseDiagRefresh();

@@ -18,7 +18,7 @@ using config::PassingOn;
 using config::Raise;
 
 std::int32_t clsMessage::Create(std::u16string_view sGUID) {
-  return config::ReportingResult(config::sites::kMessageCreate, [&] {
+  return config::ReportingResult({config::sites::kMessageCreate, sGUID}, [&] {
     if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
     const std::int32_t status = block_.Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen);
     // A block that already existed keeps everything, its own identifier too.
@@ -28,7 +28,7 @@ std::int32_t clsMessage::Create(std::u16string_view sGUID) {
 }
 
 std::int32_t clsMessage::Load(std::u16string_view sGUID) {
-  return config::ReportingResult(config::sites::kMessageLoad, [&] {
+  return config::ReportingResult({config::sites::kMessageLoad, sGUID}, [&] {
     if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
     return block_.Attach(sGUID, BlockAttachment::Mode::kOpenExisting);
   });

@@ -21,7 +21,7 @@ std::int32_t clsMessages::Attach(std::u16string_view sGUID, BlockAttachment::Mod
 }
 
 std::int32_t clsMessages::Create(std::u16string_view sGUID) {
-  return config::ReportingResult(config::sites::kMessagesCreate, [&] {
+  return config::ReportingResult({config::sites::kMessagesCreate, sGUID}, [&] {
     const std::int32_t status = Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen);
     // A new head starts as an empty list; an existing one keeps its list.
     if (status != 183) FirstMsgGUID(sGUID);
@@ -30,7 +30,7 @@ std::int32_t clsMessages::Create(std::u16string_view sGUID) {
 }
 
 std::int32_t clsMessages::Load(std::u16string_view sGUID) {
-  return config::ReportingResult(config::sites::kMessagesLoad,
+  return config::ReportingResult({config::sites::kMessagesLoad, sGUID},
                                  [&] { return Attach(sGUID, BlockAttachment::Mode::kOpenExisting); });
 }
 
@@ -46,14 +46,30 @@ void clsMessages::FirstMsgGUID(std::u16string_view szVal) {
   });
 }
 
+bool clsMessages::LooksEmpty() const {
+  return ViewStringEquals(block_.View(), layout::kFirstMsgGuid, ListGUID(), layout::kIdentifierBytes);
+}
+
 std::shared_ptr<clsMessage> clsMessages::FirstMsg() const {
+  std::int32_t failure = 0;
+  return FirstMsg(failure);
+}
+
+std::shared_ptr<clsMessage> clsMessages::FirstMsg(std::int32_t& failure) const {
+  failure = 0;
   std::shared_ptr<clsMessage> first;
-  config::Reporting(config::sites::kMessagesFirstMsg, [&] {
+  config::Reporting({config::sites::kMessagesFirstMsg, ListGUID()}, [&] {
     // The empty list is the common case of every tick: compared in place.
-    if (ViewStringEquals(block_.View(), layout::kFirstMsgGuid, ListGUID(), layout::kIdentifierBytes)) return;
+    if (LooksEmpty()) return;
+    // Read once, and that value decides: another process may empty the
+    // list in between, and its head must never be loaded as a message.
     const std::u16string first_guid = FirstMsgGUID();
+    if (first_guid == ListGUID()) return;
     auto loaded = std::make_shared<clsMessage>();
-    if (const std::int32_t result = loaded->Load(first_guid); result != 0) Raise(result);
+    if (const std::int32_t result = loaded->Load(first_guid); result != 0) {
+      failure = result;
+      Raise(result);
+    }
     first = std::move(loaded);
   });
   return first;

@@ -30,6 +30,14 @@ class clsMessages {
   // The first message, separately attached; none for an empty list or on
   // failure (reported).
   std::shared_ptr<clsMessage> FirstMsg() const;
+  // The same, saying in `failure` why a first message that the list links
+  // to could not be loaded (0 when none was, or the list is empty).
+  std::shared_ptr<clsMessage> FirstMsg(std::int32_t& failure) const;
+
+  // True when the head says the list is empty, read in place without a
+  // copy: the idle case of every tick. Another process may be changing the
+  // head; a caller that goes on takes the list's lock and reads it again.
+  bool LooksEmpty() const;
 
   // The identifier this instance was created or loaded with (38 U+0000
   // before the first Create or Load).

@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
 #include <vector>
 
 #include "store/cls_messages.h"
@@ -55,6 +56,52 @@ TEST_F(QueueObjectTest, RunningOutOfDescriptorsFailsOneStartCleanly) {
   ASSERT_EQ(waitpid(child, &raw, 0), child);
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 0) << "1: never ran out, 2: the failure was not reported as error 4";
+}
+
+// A thread that cannot make its message loop (no descriptor left for it)
+// still gets its object: an inert one, and one report of the failed start.
+TEST(QueueObjectWithoutALoop, IsCreatedInertAndTheFailureReportedOnce) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    testing::ScopedServerEnvironment environment;
+    platform::automation::ClassTable classes;
+    platform::ScopedOverride<platform::automation::ObjectFactory> use_classes(classes);
+    std::shared_ptr<testing::RecordingErrorObject> log;
+    classes.Register("ErrorObject.clsErrorObject", [&] {
+      log = std::make_shared<testing::RecordingErrorObject>();
+      return log;
+    });
+    int status = 1;
+    std::thread([&] {
+      rlimit limit{};
+      getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = 3;  // nothing beyond the standard streams
+      setrlimit(RLIMIT_NOFILE, &limit);
+      std::shared_ptr<clsMsgQueue> queue;
+      try {
+        queue = clsMsgQueue::New();
+      } catch (...) {
+        status = 2;
+        return;
+      }
+      std::shared_ptr<platform::Timer> worker;
+      std::u16string work_queue = u"unchanged";
+      const bool inert = queue->get_WorkerTimer(worker) == 0 && worker == nullptr &&
+                         queue->get_WorkQueueGUID(work_queue) == 0 && work_queue.empty() &&
+                         queue->UnloadQueue() == 0;
+      const bool reported_once = log != nullptr && log->Reports().size() == 1 &&
+                                 log->Reports()[0].args.at(8).As<std::u16string>() == u"Class_Initialize()";
+      status = inert ? (reported_once ? 0 : 4) : 3;
+      queue.reset();
+      g_oErrorObject.reset();
+    }).join();
+    _exit(status);
+  }
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw)) << "the creation took the process down";
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << "2: creation threw, 3: the object was not inert, 4: not one report";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "config/mod_registry.h"
 #include "queue_object_fixture.h"
+#include "store/cls_messages.h"
 
 namespace dovel::com {
 namespace {
@@ -129,6 +130,28 @@ TEST_F(QueueObjectTest, ReleasedWithoutUnloadItStaysAliveAndKeepsRaising) {
   weak.lock()->UnloadQueue();
   EXPECT_TRUE(weak.expired());
   EXPECT_EQ(g_oErrorObject, nullptr);  // termination empties the thread's error object
+}
+
+TEST_F(QueueObjectTest, TheThreadsErrorLogEndsWithTheLastQueueObjectNotTheFirst) {
+  auto first = clsMsgQueue::New();
+  auto second = clsMsgQueue::New();
+  ASSERT_EQ(error_objects_.size(), 2u);
+  first->UnloadQueue();
+  first.reset();
+  EXPECT_EQ(g_oErrorObject, error_objects_[1]) << "the queue still running lost its error log";
+
+  // The remaining queue's failures still reach the log.
+  std::u16string work_queue;
+  second->get_WorkQueueGUID(work_queue);
+  store::clsMessages work;
+  ASSERT_EQ(work.Load(work_queue), 0);
+  work.FirstMsgGUID(u"{0BADF00D-0000-4000-8000-000000000000}");
+  loop_.AdvanceMilliseconds(500);
+  EXPECT_FALSE(error_objects_[1]->Reports().empty());
+
+  second->UnloadQueue();
+  second.reset();
+  EXPECT_EQ(g_oErrorObject, nullptr);
 }
 
 TEST_F(QueueObjectTest, CallsFromAnotherThreadAreRefused) {

@@ -74,9 +74,10 @@ TEST_F(ErrorStyles, ErrorsInTheExitSectionAreIgnored) {
 }
 
 TEST_F(ErrorStyles, ReportingMapsForeignExceptionsToErrorNumbers) {
-  Reporting(sites::kTimeOutTimer, [] { throw std::bad_alloc(); });
-  Reporting(sites::kTimeOutTimer, [] { throw std::logic_error("bug"); });
-  Reporting(sites::kTimeOutTimer, [] { throw 3; });
+  // Three places, so that no report is held back as a repeat.
+  Reporting({sites::kTimeOutTimer, u"a"}, [] { throw std::bad_alloc(); });
+  Reporting({sites::kTimeOutTimer, u"b"}, [] { throw std::logic_error("bug"); });
+  Reporting({sites::kTimeOutTimer, u"c"}, [] { throw 3; });
   EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrOutOfMemory, kErrInvalidProcedureCall, kErrInvalidProcedureCall));
 }
 

@@ -211,15 +211,60 @@ TEST_F(EngineTest, UnloadInsideInactiveSessionIsReportedOnceAndStopsTheEngine) {
   EXPECT_FALSE(engine->tmrWorker()->Enabled());
 }
 
-TEST_F(EngineTest, ABrokenWorkQueueIsReportedEachTickAndDispatchesNothing) {
+// A client killed after linking its message takes the message's block
+// along (it was the last holder): the link is reported once and dropped, and
+// the queue goes on with what other clients post.
+TEST_F(EngineTest, AVanishedMessageIsReportedOnceAndTheQueueGoesOn) {
+  const auto engine = Start();
+  {
+    auto dead = ClientOf(*engine);
+    ASSERT_FALSE(dead.Post(u"lost").empty());
+  }
+  Advance(500);
+  ASSERT_EQ(errors_->Reports().size(), 2u);  // Load() and FirstMsg[Get]
+  EXPECT_EQ(errors_->Reports()[0].args.at(0), platform::automation::Variant(std::int32_t{2}));
+  Advance(5000);
+  EXPECT_EQ(errors_->Reports().size(), 2u) << "reported on every tick";
+
+  auto alive = ClientOf(*engine);
+  std::vector<std::u16string> sent;
+  parent_->on_event = [&](const std::string&) { sent.push_back(alive.TakeCurrent()); };
+  ASSERT_FALSE(alive.Post(u"next").empty()) << "the dangling link still blocks posting";
+  Advance(500);
+  EXPECT_THAT(sent, ElementsAre(u"next"));
+  engine->Form_Unload();
+}
+
+// A zero-filled block linked in, or any text that is no identifier: the same.
+TEST_F(EngineTest, ALinkThatIsNoIdentifierIsReportedOnceAndDropped) {
   const auto engine = Start();
   store::clsMessages work;
   ASSERT_EQ(work.Load(engine->WorkQueueGUID), 0);
-  work.FirstMsgGUID(u"{00000000-0000-0000-0000-000000000000}");
-  Advance(1000);
-  EXPECT_EQ(errors_->Reports().size(), 4u);  // Load() and FirstMsg[Get], twice
-  EXPECT_TRUE(parent_->events.empty());
+  work.FirstMsgGUID(std::u16string(38, u'\0'));
+  Advance(5000);
+  ASSERT_EQ(errors_->Reports().size(), 2u);
+  EXPECT_EQ(errors_->Reports()[0].args.at(0), platform::automation::Variant(std::int32_t{123}));
+  EXPECT_EQ(work.FirstMsgGUID(), engine->WorkQueueGUID);
   EXPECT_TRUE(engine->tmrWorker()->Enabled());
+  engine->Form_Unload();
+}
+
+// The current list's message vanished with a client that never took it:
+// the list counts as empty, and its link is dropped the same way.
+TEST_F(EngineTest, AVanishedCurrentMessageDoesNotStopTheNextDispatch) {
+  const auto engine = Start();
+  store::clsMessages current;
+  ASSERT_EQ(current.Load(engine->CurrentMsgGUID), 0);
+  current.FirstMsgGUID(u"{0BADF00D-0000-4000-8000-000000000001}");
+  auto client = ClientOf(*engine);
+  client.Post(u"one");
+  client.Post(u"two");
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
+  client.TakeCurrent();
+  Advance(5000);
+  EXPECT_EQ(parent_->Count("SendData"), 2u);
+  EXPECT_EQ(errors_->Reports().size(), 2u);
   engine->Form_Unload();
 }
 

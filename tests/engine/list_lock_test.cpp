@@ -10,6 +10,8 @@
 #include "platform/child_process/child_process.h"
 #include "store/cls_messages.h"
 #include "store/list_lock.h"
+#include "support/fake_shared_memory.h"
+#include "platform/core/system_error.h"
 
 namespace dovel::engine {
 namespace {
@@ -33,6 +35,44 @@ TEST_F(EngineTest, ATickThatCannotGetTheLockDispatchesNothingAndReportsNothing) 
   Advance(500);
   EXPECT_EQ(parent_->Count("SendData"), 1u);
   EXPECT_TRUE(errors_->calls().empty());
+  engine->Form_Unload();
+}
+
+// A client writes the head under the lock; while it holds the lock the
+// tick must not read the head at all, half-written as it may be.
+TEST_F(EngineTest, TheHeadIsReadOnlyUnderTheLock) {
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  const std::u16string posted = client.Post(u"one");
+  store::clsMessages writer;
+  ASSERT_EQ(writer.Load(engine->WorkQueueGUID), 0);
+  {
+    const store::ListLock held(writer, 0);
+    ASSERT_TRUE(held.held());
+    writer.FirstMsgGUID(u"{0000HALF-WRIT-TEN0-0000-000000000000}");
+    Advance(1000);
+    writer.FirstMsgGUID(posted);
+  }
+  EXPECT_TRUE(errors_->calls().empty()) << "the head was read while another holder wrote it";
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
+  engine->Form_Unload();
+}
+
+TEST_F(EngineTest, ALockThatFailsOtherwiseIsReportedAndNothingMovesWithoutIt) {
+  testing::FakeSharedMemory memory;
+  platform::ScopedOverride<platform::SharedMemory> use_memory(memory);
+  const auto engine = Start();
+  auto client = ClientOf(*engine);
+  client.Post(u"one");
+  memory.FailNextLock(platform::win32_error::kInvalidHandle);
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 0u);
+  ASSERT_EQ(errors_->Reports().size(), 1u);
+  EXPECT_EQ(errors_->Reports()[0].args.at(0), platform::automation::Variant(std::int32_t{6}));
+  EXPECT_EQ(client.Queued(), 1u);
+  Advance(500);
+  EXPECT_EQ(parent_->Count("SendData"), 1u);
   engine->Form_Unload();
 }
 

@@ -70,6 +70,7 @@ void FakeSharedMemory::Close(platform::BlockHandle handle) {
 std::int32_t FakeSharedMemory::Lock(platform::BlockHandle handle, std::uint32_t) {
   const auto found = handles_.find(handle);
   if (found == handles_.end()) return win32_error::kInvalidHandle;
+  if (fail_lock_ != 0) return std::exchange(fail_lock_, 0);
   auto& block = blocks_.at(found->second);
   if (block->locked_by != 0 && block->locked_by != handle) return win32_error::kWaitTimeout;
   block->locked_by = handle;

@@ -27,6 +27,7 @@ class FakeSharedMemory final : public platform::SharedMemory {
 
   void FailNextMap(std::int32_t status) { fail_map_ = status; }
   void FailNextCreate(std::int32_t status) { fail_create_ = status; }
+  void FailNextLock(std::int32_t status) { fail_lock_ = status; }
 
   int closes() const { return closes_; }
   int unmaps() const { return unmaps_; }
@@ -50,6 +51,7 @@ class FakeSharedMemory final : public platform::SharedMemory {
   platform::BlockHandle next_handle_ = 1;
   std::int32_t fail_map_ = 0;
   std::int32_t fail_create_ = 0;
+  std::int32_t fail_lock_ = 0;
   int closes_ = 0;
   int unmaps_ = 0;
   int bad_releases_ = 0;
