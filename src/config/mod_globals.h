@@ -11,7 +11,10 @@ extern thread_local std::int16_t g_iStandardPollRate;
 extern thread_local std::int16_t g_iWarningLevel;
 extern thread_local dovel::platform::automation::ObjectRef g_oErrorObject;
 
-// Loads the poll rate and warning level from the settings (writing the
-// defaults, 500 and 5, where none were set) and creates the thread's
-// error-logging object. Reports its own failures; never fails the caller.
+// Creates the thread's error-logging object, then loads the poll rate and
+// the warning level from the settings: a setting never made gets its
+// default (500, 5) written back; text that is no 16-bit number, or a store
+// that cannot be read just now, is reported and the default serves this
+// process while the store is left as it is. Each step reports its own
+// failure and the next still runs; never fails the caller.
 void InitApplicationVariables();
