@@ -38,7 +38,16 @@ struct MapResult {
 // 206, before anything is touched.
 //
 // Threads: every method may be called from any thread. A forked child does
-// not inherit handles or views; it opens its own.
+// not inherit handles or views (nor a descriptor of a call in flight on
+// another thread); it opens its own.
+//
+// Other processes: no call waits for another process without a bound. On
+// POSIX, opening, creating and closing take a short per-block lock that any
+// process of the user can hold; an open or create that cannot get it within
+// 20 ms fails with 258 (WAIT_TIMEOUT) and changes nothing, so the caller may
+// simply try again later. A close that cannot get it returns at once and is
+// finished by the POSIX layer as soon as the lock is free; until then the
+// block lives on as if the handle were still open.
 class SharedMemory {
  public:
   virtual ~SharedMemory() = default;
@@ -48,16 +57,21 @@ class SharedMemory {
   // handle to it, status 183, content and size untouched. Failure: handle 0
   // and the error code (5 for a name held by another user, 123 for a bad
   // name, 4 when out of descriptors, 1450 when shared memory is full, 87 for
-  // size 0). Atomic: of two processes racing on a new name exactly one sees
-  // status 0. On POSIX a block is never smaller than kBlockSize.
+  // size 0, 258 on POSIX when another process kept the block locked).
+  // Atomic: of two processes racing on a new name exactly one sees status 0.
+  // On POSIX a block is never smaller than kBlockSize.
   virtual OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) = 0;
 
   // OpenFileMappingA(FILE_MAP_WRITE, FALSE, name). Never creates. Handle and
-  // status 0, or handle 0 and 2 when no block bears the name.
+  // status 0, or handle 0 and 2 when no block bears the name. On POSIX also
+  // 258 when another process kept the block locked, and 1450 when the
+  // block's memory cannot be reserved (another client sized it without
+  // reserving it, and shared memory is full).
   virtual OpenResult Open(std::string_view name) = 0;
 
   // MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, 0): a read/write view of the
-  // whole block. 6 for a handle that is not open.
+  // whole block. 6 for a handle that is not open, 1450 on POSIX when the
+  // block has grown since it was opened and shared memory is full.
   virtual MapResult Map(BlockHandle handle) = 0;
 
   // UnmapViewOfFile(view). Unknown or null views are ignored.

@@ -27,6 +27,7 @@ using posix_block::Win32FromErrno;
 struct Block {
   int fd;
   std::string object;
+  off_t allocated;  // bytes whose pages exist; a creator may grow the block later
   bool open = true;  // false once Close ran; views may still keep the hold
   std::size_t views = 0;
 };
@@ -52,7 +53,7 @@ class PosixSharedMemory final : public SharedMemory {
     std::string object = posix_block::ObjectName(name, geteuid());
     const posix_block::Acquired acquired = posix_block::CreateOrOpenBlock(object, size);
     if (acquired.fd < 0) return {0, acquired.status};
-    return {Adopt(acquired.fd, std::move(object)), acquired.status};
+    return {Adopt(acquired, std::move(object)), acquired.status};
   }
 
   OpenResult Open(std::string_view name) override {
@@ -60,7 +61,7 @@ class PosixSharedMemory final : public SharedMemory {
     std::string object = posix_block::ObjectName(name, geteuid());
     const posix_block::Acquired acquired = posix_block::OpenBlock(object);
     if (acquired.fd < 0) return {0, acquired.status};
-    return {Adopt(acquired.fd, std::move(object)), acquired.status};
+    return {Adopt(acquired, std::move(object)), acquired.status};
   }
 
   MapResult Map(BlockHandle handle) override {
@@ -75,6 +76,13 @@ class PosixSharedMemory final : public SharedMemory {
     // Only a hostile process of the same user shrinks a block; mapping it
     // would fault on access instead of failing here.
     if (info.st_size < static_cast<off_t>(kBlockSize)) return {nullptr, win32_error::kInvalidParameter};
+    // Grown by ftruncate alone, its new pages may not exist yet.
+    if (info.st_size > block.allocated) {
+      if (const std::int32_t status = posix_block::Allocate(block.fd, info.st_size); status != 0) {
+        return {nullptr, status};
+      }
+      block.allocated = info.st_size;
+    }
     const auto length = static_cast<std::size_t>(info.st_size);
     void* address = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, block.fd, 0);
     if (address == MAP_FAILED) return {nullptr, Win32FromErrno(errno)};
@@ -132,10 +140,10 @@ class PosixSharedMemory final : public SharedMemory {
     return found == blocks_.end() || !found->second->open ? -1 : found->second->fd;
   }
 
-  BlockHandle Adopt(int fd, std::string object) {
+  BlockHandle Adopt(const posix_block::Acquired& acquired, std::string object) {
     const std::lock_guard lock(mutex_);
     const BlockHandle handle = ++last_handle_;
-    blocks_.emplace(handle, std::make_unique<Block>(Block{fd, std::move(object)}));
+    blocks_.emplace(handle, std::make_unique<Block>(Block{acquired.fd, std::move(object), acquired.allocated}));
     return handle;
   }
 
@@ -145,19 +153,18 @@ class PosixSharedMemory final : public SharedMemory {
     return block;
   }
 
-  // The lock-protocol work runs outside the mutex (it may wait for another
-  // process), so holding the mutex across fork() is safe and keeps the table
-  // consistent in the child.
+  // The lock-protocol work runs outside the mutex (it may wait, briefly, for
+  // another process), so holding the mutex across fork() is safe and keeps
+  // the table consistent in the child.
   static void BeforeFork() { Instance().mutex_.lock(); }
   static void AfterForkInParent() { Instance().mutex_.unlock(); }
 
-  // Handles are not inherited. Closing the child's copies of the descriptors
-  // leaves the parent's holds alone (flock belongs to the shared description,
-  // which the parent keeps). The child's copies of views stay mapped, since
-  // code may still be reading them, but no longer count as views.
+  // Handles are not inherited: the child's copies of their descriptors are
+  // closed with every other block descriptor (block_descriptor_posix.cpp).
+  // The child's copies of views stay mapped, since code may still be reading
+  // them, but no longer count as views.
   static void AfterForkInChild() {
     PosixSharedMemory& self = Instance();
-    for (const auto& [handle, block] : self.blocks_) close(block->fd);
     self.blocks_.clear();
     self.views_.clear();
     self.mutex_.unlock();

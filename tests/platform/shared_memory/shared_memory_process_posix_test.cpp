@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,7 +178,7 @@ class SharedMemoryOtherUsers : public SharedMemoryTest {
   // An object under `uid`'s internal name for `name`, owned by `owner`.
   void Squat(const std::string& name, unsigned uid, uid_t owner, mode_t mode) {
     const std::string object = BackingPath(name, uid).substr(std::strlen("/dev/shm"));
-    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     ASSERT_GE(fd, 0) << std::strerror(errno);
     squats_.push_back(object);
     ASSERT_EQ(fchmod(fd, mode), 0);
@@ -289,7 +290,7 @@ TEST_F(SharedMemoryLimits, FullSharedMemoryGives1450AndLeavesNoHalfMadeBlock) {
       Report(report, "no namespace");
       return 0;
     }
-    const int filler = open("/dev/shm/filler", O_RDWR | O_CREAT, 0600);
+    const int filler = open("/dev/shm/filler", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     while (posix_fallocate(filler, 0, lseek(filler, 0, SEEK_END) + 4096) == 0) {
     }
     const OpenResult created = CurrentSharedMemory().CreateOrOpen(name, kBlockSize);
@@ -300,6 +301,61 @@ TEST_F(SharedMemoryLimits, FullSharedMemoryGives1450AndLeavesNoHalfMadeBlock) {
   EXPECT_EQ(child.Wait(), 0);
   if (line == "no namespace") GTEST_SKIP() << "cannot mount a private /dev/shm here";
   EXPECT_EQ(line, "create 1450 clean");
+}
+
+// Another client may size a block with ftruncate alone, which reserves no
+// pages: on a full store the first touch of such a block is SIGBUS. The
+// opener must find out first and refuse it, and so must Map after the block
+// grew the same way. Runs in its own mount namespace, as above.
+TEST_F(SharedMemoryLimits, BlockSizedWithoutReservingOnAFullStoreGives1450InsteadOfAFault) {
+  const std::string sized_elsewhere = UniqueName("unreserved");
+  const std::string grown_elsewhere = UniqueName("grown");
+  constexpr off_t kGrownSize = 4 * 4096;  // pages past the one its creator reserved
+  ForkedChild child([&](int report) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8k") != 0) {
+      Report(report, "no namespace");
+      return 0;
+    }
+    SharedMemory& memory = CurrentSharedMemory();
+    const OpenResult ours = memory.CreateOrOpen(grown_elsewhere, kBlockSize);
+    const int filler = open("/dev/shm/filler", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    while (posix_fallocate(filler, 0, lseek(filler, 0, SEEK_END) + 4096) == 0) {
+    }
+    // The other client follows the holding protocol but sizes with ftruncate.
+    auto other_client = [](const std::string& name, bool create, off_t size) {
+      const std::string object = BackingPath(name).substr(std::strlen("/dev/shm"));
+      const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0600);
+      return fd >= 0 && flock(fd, LOCK_SH) == 0 && ftruncate(fd, size) == 0;
+    };
+    if (ours.status != 0 || !other_client(sized_elsewhere, true, kBlockSize) ||
+        !other_client(grown_elsewhere, false, kGrownSize)) {
+      Report(report, "no setup");
+      return 0;
+    }
+    const auto touch = [&](BlockHandle handle) {
+      const MapResult mapped = memory.Map(handle);
+      if (mapped.view != nullptr) std::memset(mapped.view, 0x5A, kBlockSize);
+    };
+    const OpenResult opened = memory.Open(sized_elsewhere);
+    Report(report, "open " + std::to_string(opened.status));
+    touch(opened.handle);
+    const OpenResult created = memory.CreateOrOpen(sized_elsewhere, kBlockSize);
+    Report(report, "create " + std::to_string(created.status));
+    touch(created.handle);
+    const MapResult grown = memory.Map(ours.handle);
+    Report(report, "map grown " + std::to_string(grown.status));
+    if (grown.view != nullptr) std::memset(grown.view, 0x5A, kGrownSize);
+    Report(report, "done");
+    return 0;
+  });
+  const std::string first = child.ReadLine();
+  if (first == "no namespace") GTEST_SKIP() << "cannot mount a private /dev/shm here";
+  EXPECT_EQ(first, "open 1450");
+  EXPECT_EQ(child.ReadLine(), "create 1450");
+  EXPECT_EQ(child.ReadLine(), "map grown 1450");
+  EXPECT_EQ(child.ReadLine(), "done");
+  EXPECT_EQ(child.Wait(), 0) << "128 + 7 is SIGBUS";
 }
 
 }  // namespace

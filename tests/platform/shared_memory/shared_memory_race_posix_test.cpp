@@ -1,10 +1,12 @@
 // The one race a random stress run seldom lands in, made deterministic: a
 // process removing a stale block is killed after it has claimed the block and
-// before it has unlinked it, while another process is already waiting to
-// open the same name. The block was dead before that open began, so the open
-// must still report 2 and never hand it out.
+// before it has unlinked it, while another process is already trying to
+// open the same name. The block was dead before those tries began, so the
+// open must still report 2 and never hand it out.
 //
 // The remover is stopped with ptrace on its unlink call; no timing involved.
+// Meanwhile the opener's calls give 258 (the remover keeps the gate), and it
+// keeps calling, as a caller does after 258, until the remover is killed.
 
 #include <signal.h>
 #include <sys/ptrace.h>
@@ -14,9 +16,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
-#include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -58,18 +59,6 @@ Traced RunUntilUnlink(pid_t pid) {
   }
 }
 
-// True once `pid` sleeps in a lock call (fcntl or flock).
-bool WaitUntilBlockedOnALock(pid_t pid) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < give_up) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
-    long call = -1;
-    if (file >> call && (call == SYS_fcntl || call == SYS_flock)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 TEST(SharedMemoryStaleBlockRace, RemoverKilledMidwayDoesNotHandTheDeadBlockToAWaitingOpener) {
   const StaleBlockLock lock;
   const std::string name = UniqueName("race");
@@ -87,14 +76,18 @@ TEST(SharedMemoryStaleBlockRace, RemoverKilledMidwayDoesNotHandTheDeadBlockToAWa
   ASSERT_EQ(traced, Traced::kAtUnlink) << "opening a stale block must remove it";
 
   ForkedChild opener([&](int report) {
-    Report(report, "opening");
-    const OpenResult opened = CurrentSharedMemory().Open(name);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool waiting = false;
+    OpenResult opened = CurrentSharedMemory().Open(name);
+    while (opened.status == win32_error::kWaitTimeout && std::chrono::steady_clock::now() < give_up) {
+      if (!std::exchange(waiting, true)) Report(report, "waiting");
+      opened = CurrentSharedMemory().Open(name);
+    }
     CurrentSharedMemory().Close(opened.handle);
     Report(report, std::to_string(opened.status));
     return 0;
   });
-  ASSERT_EQ(opener.ReadLine(), "opening");
-  ASSERT_TRUE(WaitUntilBlockedOnALock(opener.pid()));
+  ASSERT_EQ(opener.ReadLine(), "waiting") << "the remover keeps the gate";
   remover.Kill();
 
   EXPECT_EQ(opener.ReadLine(), std::to_string(win32_error::kFileNotFound));

@@ -2,7 +2,11 @@
 // the parent SIGKILLs a child every few milliseconds (preferring one inside a
 // call) and replaces it; now and then it kills every holder of a name at once
 // so that the rest race to clean up the stale block.
-// DOVEL_SOAK_SECONDS sets the length (default 3 s).
+// DOVEL_SOAK_SECONDS sets the length (default 3 s). Every random choice (the
+// children's moves, the victims, the drained names) comes from one seed,
+// printed as "stress seed: N" at the start; DOVEL_STRESS_SEED=N replays that
+// sequence of choices. The kills still land wherever the scheduler puts
+// them, so a replay retraces the same run rather than the same interleaving.
 //
 // A kill landing exactly between two steps of a cleanup is rare at random;
 // shared_memory_race_posix_test.cpp forces that case.
@@ -25,6 +29,9 @@
 //     some holders to leave stale blocks), then Open must give 2, a create a
 //     zeroed block, and closing that must remove it;
 //   - afterwards no block of the test is left in /dev/shm.
+// A call that met another process's gate for too long gives 258 and holds
+// nothing; a close that did keeps its hold until its retry, so a child keeps
+// its announcement until this process has no release left to retry.
 //
 // The creator stamps a block (generation, then a non-zero id) once it has
 // checked it is zero; nobody writes to an unstamped block, so a write can
@@ -45,6 +52,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +61,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/system_error.h"
+#include "platform/shared_memory/release_retry_posix.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
 
@@ -90,6 +99,8 @@ struct Control {
   std::atomic<long> created{0};
   std::atomic<long> opened{0};
   std::atomic<long> generation_checks{0};
+  std::atomic<long> busy{0};      // opens and creates that gave 258
+  std::atomic<long> deferred{0};  // closes left to the retry thread
   std::atomic<int> first_taken{0};
   char first[256]{};
 
@@ -120,6 +131,16 @@ struct Control {
   }
 };
 
+// splitmix64: spreads a seed and a counter over the whole state, never zero
+// in practice, as xorshift needs.
+std::uint64_t Mix(std::uint64_t value) {
+  value += 0x9E3779B97F4A7C15u;
+  value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
+  value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
+  value ^= value >> 31;
+  return value != 0 ? value : 1;
+}
+
 struct Rng {
   std::uint64_t state;
   std::uint64_t Next() {
@@ -148,13 +169,17 @@ class InCall {
 
 class Child {
  public:
-  Child(Control& control, int slot, const std::array<std::string, kNames>& names)
-      : control_(control), slot_(slot), names_(names), rng_{static_cast<std::uint64_t>(getpid()) * 2654435761u | 1} {}
+  Child(Control& control, int slot, const std::array<std::string, kNames>& names, std::uint64_t seed)
+      : control_(control), slot_(slot), names_(names), rng_{seed} {}
 
   void Run() {
     while (control_.stop.load() == 0) {
       for (int name = 0; name < kNames; ++name) {
-        if ((control_.names[name].load() & kDrainBit) != 0) LetGo(name);
+        if ((control_.names[name].load() & kDrainBit) != 0) {
+          LetGo(name);
+        } else {
+          Idle(name);  // a retried close may have finished meanwhile
+        }
       }
       const int name = static_cast<int>(rng_.Below(kNames));
       const std::size_t roll = rng_.Below(20);
@@ -201,8 +226,10 @@ class Child {
     return nullptr;
   }
 
+  // A close waiting for its retry still holds its block, and which name it
+  // was for does not matter here: any pending one keeps every bit.
   void Idle(int name) {
-    if (Holds(name) == 0) control_.Withdraw(name, slot_);
+    if (Holds(name) == 0 && posix_block::PendingReleases() == 0) control_.Withdraw(name, slot_);
   }
 
   template <class Body>
@@ -211,10 +238,14 @@ class Child {
     return body();
   }
   void Close(BlockHandle handle) {
+    const std::size_t pending = posix_block::PendingReleases();
     Call([&] { memory_.Close(handle); });
+    if (posix_block::PendingReleases() > pending) control_.deferred.fetch_add(1);
   }
   void Unmap(std::byte* view) {
+    const std::size_t pending = posix_block::PendingReleases();
     Call([&] { memory_.Unmap(view); });
+    if (posix_block::PendingReleases() > pending) control_.deferred.fetch_add(1);
   }
 
   std::string Where(int name, const char* what) const { return names_[name] + ": " + what; }
@@ -227,7 +258,9 @@ class Child {
     const std::string& text = names_[name];
     const OpenResult result = Call([&] { return create ? memory_.CreateOrOpen(text, kBlockSize) : memory_.Open(text); });
     if (result.handle == 0) {
-      if (existing != nullptr) {
+      if (result.status == win32_error::kWaitTimeout) {
+        control_.busy.fetch_add(1);
+      } else if (existing != nullptr) {
         control_.Violate(kSplitName, Where(name, "missing while held: ") + std::to_string(result.status));
       } else if (create || result.status != win32_error::kFileNotFound) {
         control_.Violate(kUnexpectedStatus, Where(name, "open/create failed: ") + std::to_string(result.status));
@@ -329,7 +362,7 @@ class Child {
       Unmap(orphans_[i].view);
       orphans_.erase(orphans_.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    control_.Withdraw(name, slot_);
+    Idle(name);
   }
 
   Control& control_;
@@ -347,9 +380,17 @@ int SoakSeconds() {
   return seconds > 0 ? seconds : 3;
 }
 
+std::uint64_t StressSeed() {
+  if (const char* text = std::getenv("DOVEL_STRESS_SEED"); text != nullptr && *text != '\0') {
+    return std::strtoull(text, nullptr, 10);
+  }
+  std::random_device device;
+  return (std::uint64_t{device()} << 32) | device();
+}
+
 class Stress {
  public:
-  Stress() {
+  explicit Stress(std::uint64_t seed) : seed_(seed) {
     void* shared = mmap(nullptr, sizeof(Control), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared != MAP_FAILED) control_ = new (shared) Control();
     for (int name = 0; name < kNames; ++name) names_[name] = UniqueName("stress" + std::to_string(name));
@@ -368,6 +409,8 @@ class Stress {
 
   void Spawn(int slot) {
     const pid_t parent = getpid();
+    // The n-th child of the run gets the same seed in a replay.
+    const std::uint64_t child_seed = Mix(seed_ ^ Mix(++spawned_));
     const pid_t pid = fork();
     if (pid == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -375,7 +418,7 @@ class Stress {
       // Six busy children on a small machine would starve the parent's kill
       // loop; a lower priority keeps the kills coming every few milliseconds.
       if (nice(5) < 0) _exit(1);
-      Child(*control_, slot, names_).Run();
+      Child(*control_, slot, names_, child_seed).Run();
       _exit(0);
     }
     pids_[slot] = pid;
@@ -463,15 +506,20 @@ class Stress {
   }
 
  private:
+  const std::uint64_t seed_;
+  std::uint64_t spawned_ = 0;
   Control* control_ = nullptr;
   std::array<std::string, kNames> names_;
   std::array<pid_t, kChildren> pids_{};
 };
 
 TEST(SharedMemoryStress, KilledAndRacingProcessesKeepTheLifetimeRules) {
-  Stress stress;
+  const std::uint64_t seed = StressSeed();
+  std::printf("stress seed: %llu\n", static_cast<unsigned long long>(seed));
+  std::fflush(stdout);
+  Stress stress(seed);
   ASSERT_TRUE(stress.ready());
-  Rng rng{static_cast<std::uint64_t>(getpid()) | 1};
+  Rng rng{Mix(seed)};
   for (int slot = 0; slot < kChildren; ++slot) stress.Spawn(slot);
 
   long rounds = 0;
@@ -511,9 +559,11 @@ TEST(SharedMemoryStress, KilledAndRacingProcessesKeepTheLifetimeRules) {
   EXPECT_GT(generations, kNames);
   EXPECT_GT(kills, 10);
   EXPECT_GT(drains, 0);
-  std::printf("stress: %ld kills, %ld drains, %ld generations, %ld new blocks, %ld opens, %ld generation checks\n",
-              kills, drains, generations, control.created.load(), control.opened.load(),
-              control.generation_checks.load());
+  std::printf(
+      "stress: %ld kills, %ld drains, %ld generations, %ld new blocks, %ld opens, %ld generation checks, "
+      "%ld busy, %ld deferred closes\n",
+      kills, drains, generations, control.created.load(), control.opened.load(), control.generation_checks.load(),
+      control.busy.load(), control.deferred.load());
 }
 
 }  // namespace
