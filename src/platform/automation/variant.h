@@ -49,7 +49,8 @@ struct ByteArray {
 struct VariantArray {
   std::int32_t lower_bound = 0;
   std::vector<Variant> elements;
-  std::int32_t UpperBound() const { return lower_bound + static_cast<std::int32_t>(elements.size()) - 1; }
+  // Defined after Variant: the vector's size needs the complete element type.
+  std::int32_t UpperBound() const;
   friend bool operator==(const VariantArray&, const VariantArray&);
 };
 
@@ -90,6 +91,10 @@ class Variant {
  private:
   Value value_;
 };
+
+inline std::int32_t VariantArray::UpperBound() const {
+  return lower_bound + static_cast<std::int32_t>(elements.size()) - 1;
+}
 
 inline bool operator==(const VariantArray& a, const VariantArray& b) {
   return a.lower_bound == b.lower_bound && a.elements == b.elements;
