@@ -6,11 +6,16 @@
 #                 build (cross-compiled with mingw-w64, run under Wine)
 #   test posix | windows | asan
 #                 one of them (asan: the POSIX build under the sanitizers)
+#   fuzz [SECONDS]
+#                 builds the libFuzzer harnesses (clang-14) and runs each for
+#                 SECONDS (default 20) under the sanitizers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libuv1-dev libsqlite3-dev)
 windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools)
+fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev pkg-config libuv1-dev libsqlite3-dev)
+fuzzers=(message_read list_walk settings_number settings_init conversions text date block_args reg_args)
 
 install_packages() {
   local missing=()
@@ -44,8 +49,35 @@ test_windows() (
   ctest --preset mingw -j "$(nproc)"
 )
 
+# Each harness on a copy of its seed corpus, so the repository stays as it
+# is. A crash, a sanitizer report or a broken invariant fails the step; the
+# input that did it is kept in build/fuzz/findings/ to reproduce with
+# `build/fuzz/fuzz/<harness> <file>`.
+run_fuzzers() (
+  local seconds="$1"
+  install_packages "${fuzz_packages[@]}"
+  build fuzz
+  local work
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  mkdir -p build/fuzz/findings
+  for name in "${fuzzers[@]}"; do
+    local harness="${name}_fuzzer"
+    cp -r "fuzz/corpus/$harness" "$work/$name"
+    echo "fuzz: $harness for ${seconds}s"
+    if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        "./build/fuzz/fuzz/$harness" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="build/fuzz/findings/$name-" "$work/$name" >"$work/$name.log" 2>&1; then
+      tail -n 60 "$work/$name.log" >&2
+      echo "fuzz: $harness found a fault; its input is in build/fuzz/findings/" >&2
+      exit 1
+    fi
+    grep -aE '^#[0-9]+[[:space:]]+DONE' "$work/$name.log"
+  done
+)
+
 usage() {
-  echo "usage: scripts/dovel.sh demo | test [posix | windows | asan]" >&2
+  echo "usage: scripts/dovel.sh demo | test [posix | windows | asan] | fuzz [SECONDS]" >&2
   exit 64
 }
 
@@ -66,6 +98,11 @@ case "${1:-}" in
       windows) test_windows ;;
       *) usage ;;
     esac
+    ;;
+  fuzz)
+    seconds="${2:-20}"
+    [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
+    run_fuzzers "$seconds"
     ;;
   *) usage ;;
 esac

@@ -5,23 +5,22 @@
 // Success: exit 0, results on stdout. Failure: the Windows error code alone
 // on the first line of stderr, exit 1.
 
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/core/system_error.h"
 #include "platform/shared_memory/shared_memory.h"
+#include "tools/block/block_command.h"
 
 namespace {
 
-using dovel::platform::BlockHandle;
 using dovel::platform::CurrentSharedMemory;
 using dovel::platform::kBlockSize;
+using dovel::tools::BlockCommand;
 namespace win32_error = dovel::platform::win32_error;
 
 constexpr std::string_view kUsage =
@@ -36,30 +35,6 @@ int Fail(std::int32_t code) {
 int Usage() {
   std::cerr << win32_error::kInvalidParameter << '\n' << kUsage;
   return 1;
-}
-
-std::optional<std::uint32_t> Number(std::string_view text) {
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::optional<std::vector<std::byte>> Bytes(std::string_view hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  std::vector<std::byte> bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    std::uint8_t value = 0;
-    const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
-    if (error != std::errc() || end != hex.data() + i + 2) return std::nullopt;
-    bytes.push_back(static_cast<std::byte>(value));
-  }
-  return bytes;
-}
-
-// Every block has at least kBlockSize bytes; that is all the tool touches.
-bool InBlock(std::uint32_t offset, std::uint32_t count) {
-  return offset <= kBlockSize && count <= kBlockSize - offset;
 }
 
 // Opens `name`, maps it and hands the view to `use`.
@@ -79,15 +54,12 @@ int WithView(std::string_view name, Use use) {
   return 0;
 }
 
-int Read(std::string_view name, std::string_view offset_text, std::string_view count_text) {
-  const auto offset = Number(offset_text);
-  const auto count = Number(count_text);
-  if (!offset || !count || !InBlock(*offset, *count)) return Usage();
-  return WithView(name, [&](const std::byte* view) {
+int Read(const BlockCommand& command) {
+  return WithView(command.name, [&](const std::byte* view) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (std::uint32_t i = 0; i < *count; ++i) {
-      const auto value = std::to_integer<unsigned>(view[*offset + i]);
+    for (std::uint32_t i = 0; i < command.count; ++i) {
+      const auto value = std::to_integer<unsigned>(view[command.offset + i]);
       hex += kDigits[value >> 4];
       hex += kDigits[value & 0xF];
     }
@@ -95,12 +67,9 @@ int Read(std::string_view name, std::string_view offset_text, std::string_view c
   });
 }
 
-int Write(std::string_view name, std::string_view offset_text, std::string_view hex) {
-  const auto offset = Number(offset_text);
-  const auto bytes = Bytes(hex);
-  if (!offset || !bytes || !InBlock(*offset, static_cast<std::uint32_t>(bytes->size()))) return Usage();
-  return WithView(name, [&](std::byte* view) {
-    for (std::size_t i = 0; i < bytes->size(); ++i) view[*offset + i] = (*bytes)[i];
+int Write(const BlockCommand& command) {
+  return WithView(command.name, [&](std::byte* view) {
+    for (std::size_t i = 0; i < command.bytes.size(); ++i) view[command.offset + i] = command.bytes[i];
   });
 }
 
@@ -143,15 +112,15 @@ int Sweep() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage();
-  const std::string_view command = args[0];
-  if (command == "create" && args.size() == 2) return CreateOrOpen(args[1]);
-  if (command == "open" && args.size() == 2) return Open(args[1]);
-  if (command == "read" && args.size() == 4) return Read(args[1], args[2], args[3]);
-  if (command == "write" && args.size() == 4) return Write(args[1], args[2], args[3]);
-  if (command == "hold" && args.size() == 2) return Hold(args[1], false);
-  if (command == "hold" && args.size() == 3 && args[1] == "--create") return Hold(args[2], true);
-  if (command == "sweep" && args.size() == 1) return Sweep();
+  const auto command = dovel::tools::ParseBlockCommand(argc, argv);
+  if (!command) return Usage();
+  switch (command->kind) {
+    case BlockCommand::Kind::kCreate: return CreateOrOpen(command->name);
+    case BlockCommand::Kind::kOpen: return Open(command->name);
+    case BlockCommand::Kind::kRead: return Read(*command);
+    case BlockCommand::Kind::kWrite: return Write(*command);
+    case BlockCommand::Kind::kHold: return Hold(command->name, command->create);
+    case BlockCommand::Kind::kSweep: return Sweep();
+  }
   return Usage();
 }

@@ -19,21 +19,14 @@
 
 #include "platform/automation/text.h"
 #include "platform/registry/registry.h"
+#include "tools/regedit/reg_command.h"
 
 namespace {
 
 namespace platform = dovel::platform;
-
-// The store holds 8-bit text that the server reads as Latin-1; terminals
-// speak UTF-8. Characters beyond Latin-1 become '?', as the server would
-// store them.
-std::string ToStoreText(std::string_view utf8) {
-  const std::u16string wide = platform::automation::FromUtf8(utf8);
-  std::string bytes;
-  bytes.reserve(wide.size());
-  for (const char16_t unit : wide) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
-  return bytes;
-}
+using dovel::tools::KeyPath;
+using dovel::tools::ParsedRegCommand;
+using dovel::tools::RegCommand;
 
 std::string FromStoreText(std::string_view bytes) {
   std::u16string wide;
@@ -75,27 +68,6 @@ int Usage() {
       "e.g. HKLM\\Software\\Ostrel\\Vimra\\Communications. NAME \"\" is the key's default value.\n",
       stderr);
   return 1;
-}
-
-struct KeyPath {
-  platform::RegistryKey root = 0;
-  std::string sub_key;  // in store text
-  std::string shown;    // as the user wrote it, with the root's long name
-};
-
-bool ParseKeyPath(std::string_view text, KeyPath& path) {
-  const auto slash = text.find('\\');
-  const std::string_view root_name = text.substr(0, slash);
-  if (!platform::RegistryRootFromName(root_name, path.root)) {
-    std::fprintf(stderr, "dovel-reg: %.*s is not a registry root (use HKLM, HKCU, HKCR, HKU or HKCC)\n",
-                 static_cast<int>(root_name.size()), root_name.data());
-    return false;
-  }
-  const std::string_view rest = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
-  path.sub_key = ToStoreText(rest);
-  path.shown = std::string(platform::RegistryRootName(path.root));
-  if (!rest.empty()) path.shown += "\\" + std::string(rest);
-  return true;
 }
 
 std::string ShowName(std::string_view name) { return name.empty() ? "(default)" : FromStoreText(name); }
@@ -260,25 +232,19 @@ int Delete(const KeyPath& path, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const std::string_view command = argv[1];
-  KeyPath path;
-  const auto expect = [&](int count) { return argc == count; };
-  if (command == "get" && expect(4)) {
-    if (!ParseKeyPath(argv[2], path)) return 1;
-    return Get(path, ToStoreText(argv[3]));
+  const ParsedRegCommand parsed = dovel::tools::ParseRegCommand(argc, argv);
+  if (parsed.error == ParsedRegCommand::Error::kBadRoot) {
+    std::fprintf(stderr, "dovel-reg: %.*s is not a registry root (use HKLM, HKCU, HKCR, HKU or HKCC)\n",
+                 static_cast<int>(parsed.bad_root.size()), parsed.bad_root.data());
+    return 1;
   }
-  if (command == "set" && expect(5)) {
-    if (!ParseKeyPath(argv[2], path)) return 1;
-    return Set(path, ToStoreText(argv[3]), ToStoreText(argv[4]));
-  }
-  if (command == "list" && expect(3)) {
-    if (!ParseKeyPath(argv[2], path)) return 1;
-    return List(path);
-  }
-  if (command == "delete" && expect(4)) {
-    if (!ParseKeyPath(argv[2], path)) return 1;
-    return Delete(path, ToStoreText(argv[3]));
+  if (parsed.error != ParsedRegCommand::Error::kNone) return Usage();
+  const RegCommand& command = parsed.command;
+  switch (command.kind) {
+    case RegCommand::Kind::kGet: return Get(command.path, command.name);
+    case RegCommand::Kind::kSet: return Set(command.path, command.name, command.value);
+    case RegCommand::Kind::kList: return List(command.path);
+    case RegCommand::Kind::kDelete: return Delete(command.path, command.name);
   }
   return Usage();
 }

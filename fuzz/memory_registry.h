@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/registry/registry.h"
+
+namespace dovel::fuzz {
+
+// The registry kept in process memory, so a harness runs thousands of
+// settings start-ups a second and leaves no store behind. Values and keys as
+// the contract describes them; what a harness needs on top: writes that
+// fail on demand, and a count of handles still open or wrongly closed.
+class MemoryRegistry final : public platform::Registry {
+ public:
+  std::int32_t OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override;
+  std::int32_t CreateKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override;
+  std::int32_t QueryValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                          std::uint8_t* data, std::uint32_t* size) override;
+  std::int32_t SetValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t type,
+                        const std::uint8_t* data, std::uint32_t size) override;
+  std::int32_t DeleteValue(platform::RegistryKey key, std::string_view value_name) override;
+  std::int32_t EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override;
+  std::int32_t EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
+                         std::uint32_t& type) override;
+  std::int32_t CloseKey(platform::RegistryKey key) override;
+
+  // A value in place before the code under test runs (HKEY_LOCAL_MACHINE).
+  void Put(std::string_view key_path, std::string_view name, std::uint32_t type, std::string bytes);
+  // Every later CreateKey and SetValue fails with `status` (0: none do).
+  void FailWrites(std::int32_t status) { fail_writes_ = status; }
+
+  std::size_t open_keys() const { return open_.size(); }
+  // Closes of a nonzero handle that was not open: must stay 0.
+  int bad_closes() const { return bad_closes_; }
+
+ private:
+  struct Value {
+    std::uint32_t type = 0;
+    std::string bytes;
+  };
+  struct Key {
+    std::map<std::string, Value> values;  // by lower-case name
+    std::map<std::string, std::uint32_t> order;  // lower-case name -> first write
+    std::uint32_t writes = 0;
+  };
+
+  // The full lower-case path of `sub_key` below `root`, or the error code.
+  std::int32_t Resolve(platform::RegistryKey root, std::string_view sub_key, std::string& path) const;
+  Key* Find(platform::RegistryKey key);
+  platform::RegistryKey Hand(const std::string& path);
+
+  std::map<std::string, Key> keys_;  // by full lower-case path
+  std::map<platform::RegistryKey, std::string> open_;
+  platform::RegistryKey next_handle_ = 1;
+  std::int32_t fail_writes_ = 0;
+  int bad_closes_ = 0;
+};
+
+}  // namespace dovel::fuzz

@@ -1,0 +1,61 @@
+#include "tools/regedit/reg_command.h"
+
+#include "platform/automation/text.h"
+
+namespace dovel::tools {
+namespace {
+
+bool ParseKeyPath(std::string_view text, ParsedRegCommand& parsed) {
+  KeyPath& path = parsed.command.path;
+  const auto slash = text.find('\\');
+  const std::string_view root_name = text.substr(0, slash);
+  if (!platform::RegistryRootFromName(root_name, path.root)) {
+    parsed.error = ParsedRegCommand::Error::kBadRoot;
+    parsed.bad_root = std::string(root_name);
+    return false;
+  }
+  const std::string_view rest = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
+  path.sub_key = ToStoreText(rest);
+  path.shown = std::string(platform::RegistryRootName(path.root));
+  if (!rest.empty()) path.shown += "\\" + std::string(rest);
+  return true;
+}
+
+}  // namespace
+
+std::string ToStoreText(std::string_view utf8) {
+  const std::u16string wide = platform::automation::FromUtf8(utf8);
+  std::string bytes;
+  bytes.reserve(wide.size());
+  for (const char16_t unit : wide) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
+  return bytes;
+}
+
+ParsedRegCommand ParseRegCommand(int argc, const char* const* argv) {
+  ParsedRegCommand parsed;
+  if (argc < 3) return parsed;
+  const std::string_view command = argv[1];
+  using Kind = RegCommand::Kind;
+  // The command and its number of arguments first: a bad key path in a line
+  // of the wrong length is a usage error.
+  Kind kind = Kind::kGet;
+  if (command == "get" && argc == 4) {
+    kind = Kind::kGet;
+  } else if (command == "set" && argc == 5) {
+    kind = Kind::kSet;
+  } else if (command == "list" && argc == 3) {
+    kind = Kind::kList;
+  } else if (command == "delete" && argc == 4) {
+    kind = Kind::kDelete;
+  } else {
+    return parsed;
+  }
+  if (!ParseKeyPath(argv[2], parsed)) return parsed;
+  parsed.error = ParsedRegCommand::Error::kNone;
+  parsed.command.kind = kind;
+  if (kind != Kind::kList) parsed.command.name = ToStoreText(argv[3]);
+  if (kind == Kind::kSet) parsed.command.value = ToStoreText(argv[4]);
+  return parsed;
+}
+
+}  // namespace dovel::tools
