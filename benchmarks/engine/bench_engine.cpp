@@ -7,6 +7,10 @@
 //                          block; the handler puts it back at the head
 //   BM_BlockOpenClose      baseline: open + map + first read + unmap + close
 //                          of a block that another handle holds
+//   BM_WorkerPeriod        the worker's period from one SendData to the next
+//                          at 500 ms on the real loop, a message waiting at
+//                          every tick; measured against 500 ms plus a
+//                          dispatching tick timed on its own (tick_ms)
 //   BM_IdleQueueObjects/N  N idle queue objects on the real loop at the
 //                          default 500 ms poll rate for a few seconds of wall
 //                          time: CPU per second of wall time (% of one core)
@@ -14,7 +18,10 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -85,25 +92,35 @@ void BM_TimerRearm(benchmark::State& state) {
 }
 BENCHMARK(BM_TimerRearm);
 
+// One message that goes back as the only one of the work queue each time
+// it is handed over: four identifier writes on blocks that are already open.
+class RequeuedMessage {
+ public:
+  explicit RequeuedMessage(const engine::frmMsgQueue& engine) : engine_(engine), guid_(FreshIdentifier()) {
+    work_.Load(engine.WorkQueueGUID);
+    current_.Load(engine.CurrentMsgGUID);
+    message_.Create(guid_);
+    message_.Name(u"payload");
+    (*this)();
+  }
+  void operator()() {
+    current_.FirstMsgGUID(engine_.CurrentMsgGUID);
+    message_.HeadGUID(engine_.WorkQueueGUID);
+    message_.NextMsgGUID(engine_.WorkQueueGUID);
+    work_.FirstMsgGUID(guid_);
+  }
+
+ private:
+  const engine::frmMsgQueue& engine_;
+  const std::u16string guid_;
+  store::clsMessages work_, current_;
+  store::clsMessage message_;
+};
+
 void BM_DispatchTick(benchmark::State& state) {
   auto parent = std::make_shared<NullParent>();
   auto engine = StartEngine(parent);
-  store::clsMessages work, current;
-  work.Load(engine->WorkQueueGUID);
-  current.Load(engine->CurrentMsgGUID);
-  const std::u16string guid = FreshIdentifier();
-  store::clsMessage message;
-  message.Create(guid);
-  message.Name(u"payload");
-  // Puts the message back as the only one of the work queue: four
-  // identifier writes on blocks that are already open.
-  auto requeue = [&] {
-    current.FirstMsgGUID(engine->CurrentMsgGUID);
-    message.HeadGUID(engine->WorkQueueGUID);
-    message.NextMsgGUID(engine->WorkQueueGUID);
-    work.FirstMsgGUID(guid);
-  };
-  requeue();
+  RequeuedMessage requeue(*engine);
   std::int64_t dispatched = 0;
   parent->on_send_data = [&] {
     ++dispatched;
@@ -133,6 +150,52 @@ void BM_BlockOpenClose(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BlockOpenClose);
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void BM_WorkerPeriod(benchmark::State& state) {
+  constexpr std::size_t kPeriods = 12;
+  constexpr std::int64_t kTimedTicks = 20;
+  auto parent = std::make_shared<NullParent>();
+  auto engine = StartEngine(parent);
+  platform::MessageLoop& loop = platform::CurrentMessageLoop();
+  // The message handed over is at once the only one waiting again.
+  RequeuedMessage requeue(*engine);
+  std::vector<std::int64_t> sent_ns;
+  parent->on_send_data = [&] {
+    sent_ns.push_back(NowNs());
+    requeue();
+  };
+  for (auto _ : state) {
+    // The tick's own time, which the worker adds to every period.
+    const std::int64_t timed_start = NowNs();
+    for (std::int64_t i = 0; i < kTimedTicks; ++i) engine->tmrWorker_Timer();
+    const double tick_ms = static_cast<double>(NowNs() - timed_start) / kTimedTicks / 1e6;
+    sent_ns.clear();
+    loop.RunUntil([&] { return sent_ns.size() > kPeriods; });
+
+    const double expected_ms = g_iStandardPollRate + tick_ms;
+    std::vector<double> distances_ms;
+    for (std::size_t i = 1; i < sent_ns.size(); ++i) {
+      distances_ms.push_back(std::abs(static_cast<double>(sent_ns[i] - sent_ns[i - 1]) / 1e6 - expected_ms));
+    }
+    std::sort(distances_ms.begin(), distances_ms.end());
+    const double period_ms =
+        static_cast<double>(sent_ns.back() - sent_ns.front()) / static_cast<double>(kPeriods) / 1e6;
+    state.counters["tick_ms"] = tick_ms;
+    state.counters["period_ms"] = period_ms;
+    state.counters["mean_error_ms"] = period_ms - expected_ms;
+    state.counters["mean_error_pct"] = 100.0 * (period_ms - expected_ms) / g_iStandardPollRate;
+    state.counters["p99_error_ms"] =
+        distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
+  }
+  engine->Form_Unload();
+}
+BENCHMARK(BM_WorkerPeriod)->Iterations(1)->Unit(benchmark::kSecond);
 
 long ResidentBytes() {
   std::ifstream statm("/proc/self/statm");

@@ -5,6 +5,12 @@
 // Accuracy: the period of a 20 ms timer over 200 ticks; counters give the
 // 50th and 99th percentile and the largest distance from 20 ms, in
 // microseconds.
+//
+// Rate: repeating timers of 20, 100, 500 and 1,000 ms over a bounded number
+// of periods, next to a thread sleeping to the same absolute schedule.
+// mean_error_ms is the mean period less the interval (a drift shows here),
+// mean_error_pct the same against the interval, p99_error_ms the 99th
+// percentile of one period's distance from the interval.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
@@ -12,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -154,10 +161,70 @@ void BM_Rearm_MessageLoopTimer(benchmark::State& state, bool host_driven) {
   }
 }
 
+// Periods measured for each interval: enough for a p99 of the short ones,
+// and a bounded run for the long ones.
+std::size_t RatePeriods(std::int32_t interval_ms) { return interval_ms <= 100 ? 50 : 12; }
+
+void ReportRate(benchmark::State& state, std::int32_t interval_ms, const std::vector<std::int64_t>& tick_ns) {
+  if (tick_ns.size() < 2) {
+    state.SkipWithError("no periods measured");
+    return;
+  }
+  const double interval_ns = interval_ms * 1e6;
+  std::vector<double> distances_ms;
+  for (std::size_t i = 1; i < tick_ns.size(); ++i) {
+    distances_ms.push_back(std::abs(static_cast<double>(tick_ns[i] - tick_ns[i - 1]) - interval_ns) / 1e6);
+  }
+  std::sort(distances_ms.begin(), distances_ms.end());
+  const double periods = static_cast<double>(tick_ns.size() - 1);
+  const double mean_error_ms =
+      (static_cast<double>(tick_ns.back() - tick_ns.front()) / periods - interval_ns) / 1e6;
+  state.counters["mean_error_ms"] = mean_error_ms;
+  state.counters["mean_error_pct"] = 100.0 * mean_error_ms / interval_ms;
+  state.counters["p99_error_ms"] =
+      distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
+}
+
+void BM_RateBaseline_AbsoluteSleep(benchmark::State& state) {
+  const auto interval_ms = static_cast<std::int32_t>(state.range(0));
+  std::vector<std::int64_t> ticks;
+  for (auto _ : state) {
+    ticks.clear();
+    timespec due{};
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    while (ticks.size() <= RatePeriods(interval_ms)) {
+      due.tv_nsec += interval_ms * 1'000'000L;
+      due.tv_sec += due.tv_nsec / 1'000'000'000L;
+      due.tv_nsec %= 1'000'000'000L;
+      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+      ticks.push_back(NowNs());
+    }
+  }
+  ReportRate(state, interval_ms, ticks);
+}
+
+void BM_Rate_MessageLoopTimer(benchmark::State& state) {
+  const auto interval_ms = static_cast<std::int32_t>(state.range(0));
+  std::vector<std::int64_t> ticks;
+  for (auto _ : state) {
+    UvMessageLoop loop;
+    ticks.clear();
+    auto timer = loop.CreateTimer([&] { ticks.push_back(NowNs()); });
+    timer->SetInterval(interval_ms);
+    timer->SetEnabled(true);
+    loop.RunUntil([&] { return ticks.size() > RatePeriods(interval_ms); });
+  }
+  ReportRate(state, interval_ms, ticks);
+}
+
 BENCHMARK(BM_PeriodBaseline_Nanosleep)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeriodBaseline_RawUvTimer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Period_MessageLoopTimer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Period_MessageLoopTimerRearmedInTick)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RateBaseline_AbsoluteSleep)
+    ->Arg(20)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rate_MessageLoopTimer)
+    ->Arg(20)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RearmBaseline_RawUvTimer);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, RunByLoop, false);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, HostDriven, true);

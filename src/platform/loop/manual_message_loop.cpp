@@ -65,9 +65,14 @@ void ManualMessageLoop::MoveTimeTo(std::int64_t when) {
 
 void ManualMessageLoop::Tick(ManualTimer& timer) {
   MoveTimeTo(timer.due());
-  // As on the real loop the next period counts from this tick, and anything
-  // the tick does to the timer overrides it.
-  timer.due_ = now_ + timer.interval_;
+  // As on the real loop the timer keeps its own schedule: the next tick is
+  // due one interval after this one was, or at the first such time still
+  // ahead if this tick came later than that. Anything the tick does to the
+  // timer overrides it.
+  const std::int64_t interval = timer.interval_;
+  std::int64_t next = timer.due_ + interval;
+  if (next <= now_) next += ((now_ - next) / interval + 1) * interval;
+  timer.due_ = next;
   const auto on_tick = timer.on_tick_;
   WorkScope scope(work_depth_);
   if (*on_tick) (*on_tick)();

@@ -16,9 +16,9 @@ namespace dovel::platform {
 
 // A message loop for tests, on virtual time in milliseconds that moves only
 // when the test says so. Timers keep every rule of the real loop except its
-// coarse grid for long intervals: here every tick falls due to the
-// millisecond. Ticks due at the same moment run in the order their timers
-// were made.
+// slack for long intervals: here every tick runs the moment it falls due,
+// unless other work holds it up. Ticks due at the same moment run in the
+// order their timers were made.
 //
 // Given a SettableClock, the loop moves it on in step with virtual time, so a
 // tick sees the wall clock at the moment it fell due.
@@ -55,8 +55,9 @@ class ManualMessageLoop final : public MessageLoop {
   // order. Posted work is left for RunPosted or Run.
   //
   // Called from inside a tick or posted work, it only moves time on: that is
-  // how a test makes the work take that long. Ticks that fall due meanwhile
-  // are delivered by the outer call once the work returns, late, once each.
+  // how a test makes the work take that long. A timer that fell due meanwhile
+  // ticks once, late, when the outer call gets to it, and then goes on at the
+  // next due time of its own schedule still ahead.
   void AdvanceMilliseconds(std::int64_t milliseconds);
 
   // Runs posted work until none is left, including work posted meanwhile;

@@ -20,17 +20,19 @@ namespace dovel::platform {
 //   interval (as a Windows timer does when it is set again);
 // - switching Enabled off inside a tick prevents further ticks until it is
 //   switched on again.
-// A timer of 100 ms or more falls due on a 16 ms grid of the loop's clock,
-// like a Windows timer, whose resolution is about 15.6 ms: never early, at
-// most 16 ms late, and the idle timers of many queue objects share the
-// thread's wake-ups. Shorter timers are kept to the millisecond.
+// A tick never comes early. A timer of 100 ms or more may come up to a small
+// slack late (1 ms at 100 ms, growing with the interval to at most 2 ms) so
+// that the idle timers of many queue objects share the thread's wake-ups;
+// shorter timers are kept to the millisecond.
 // A new timer is disabled with Interval 0. Setting Enabled or Interval to the
 // value it already has changes nothing; in particular the countdown goes on.
-// The countdown to the next tick starts when a tick is delivered, so a timer
-// that is switched off at the start of its tick and on again at the end ticks
-// every Interval plus the time the tick took. Ticks that fall due while the
-// loop is busy or not being run do not pile up: one late tick is delivered and
-// the next period counts from it.
+// A running timer keeps its own schedule: each tick falls due one interval
+// after the one before it fell due, however late that one ran, so late ticks
+// do not slow its rate. Ticks that fall due while the loop is busy or not
+// being run do not pile up: one late tick is delivered, and the next one is
+// the first of the schedule still ahead. A timer that is switched off at the
+// start of its tick and on again at the end starts a fresh countdown each
+// time, so it ticks every Interval plus the time the tick took.
 // Threads: every member must be called on the loop's thread.
 class Timer {
  public:

@@ -162,10 +162,10 @@ void UvMessageLoop::RunPostedWork() {
 
 bool UvMessageLoop::IsOwnThread() const { return std::this_thread::get_id() == owner_; }
 
-std::uint64_t UvMessageLoop::MillisecondsBehind() const {
-  const std::uint64_t now = uv_hrtime() / 1'000'000;
-  const std::uint64_t loop_now = uv_now(loop_);
-  return now > loop_now ? now - loop_now : 0;
+std::uint64_t UvMessageLoop::MillisecondsRoundedUp() {
+  // libuv's time counts whole milliseconds of the same clock (or of its
+  // coarse variant, which only lags behind it).
+  return (uv_hrtime() + 999'999) / 1'000'000;
 }
 
 int UvMessageLoop::PollDescriptor() {

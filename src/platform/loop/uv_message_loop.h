@@ -65,7 +65,10 @@ class UvMessageLoop final : public MessageLoop {
   void RunWork(const std::function<void()>& work);
   void Halt();
   void FinishRun();
-  std::uint64_t MillisecondsBehind() const;
+  // The time now in the loop's milliseconds, rounded up, unlike the loop's
+  // cached time, which is stale when a timer is armed late in a tick or while
+  // the loop is not being run: a fresh countdown from it is never short.
+  static std::uint64_t MillisecondsRoundedUp();
   void TimersChanged();
   bool StartWakeTimer();
   // `only_if_earlier`: leave a wake-up that comes too early alone; the host

@@ -7,7 +7,6 @@
 
 namespace dovel::platform {
 
-
 UvTimer::UvTimer(UvMessageLoop& loop, std::function<void()> on_tick)
     : loop_(&loop),
       handle_(new uv_timer_t),
@@ -33,10 +32,7 @@ void UvTimer::Detach() {
 void UvTimer::SettingsChanged() {
   if (handle_ == nullptr) return;
   if (Runs()) {
-    // libuv counts the timeout from its cached loop time, which is stale when
-    // the timer is armed late in a tick or while the loop is not being run;
-    // adding the lag makes the countdown a full interval from now.
-    Start(static_cast<std::uint64_t>(interval_) + loop_->MillisecondsBehind());
+    Start(loop_->MillisecondsRoundedUp() + static_cast<std::uint64_t>(interval_));
   } else {
     Stop();
   }
@@ -51,19 +47,19 @@ void UvTimer::Stop() {
 
 bool UvTimer::IsWaiting() const { return slot_due_ != kNotWaiting || handle_started_; }
 
-void UvTimer::Start(std::uint64_t timeout) {
+void UvTimer::Start(std::uint64_t due) {
   Stop();
+  due_ = due;
   if (static_cast<std::uint64_t>(interval_) >= UvTimerSlots::kCoalescedFrom) {
-    // Never early, at most one grid step late: the idle timers of many queue
-    // objects share the thread's wake-ups instead of each costing one.
-    std::uint64_t due = uv_now(loop_->loop_) + timeout;
-    due += (UvTimerSlots::kGridMs - due % UvTimerSlots::kGridMs) % UvTimerSlots::kGridMs;
+    // The idle timers of many queue objects share the thread's wake-ups
+    // instead of each costing one.
     loop_->slots_->Schedule(*this, due);
     return;
   }
   // No repeat for libuv: it would re-insert the timer before the tick, and a
   // tick that re-arms its timer (the worker's does) would then pay twice.
-  uv_timer_start(handle_, &UvTimer::OnFire, timeout, 0);
+  const std::uint64_t now = uv_now(loop_->loop_);
+  uv_timer_start(handle_, &UvTimer::OnFire, due > now ? due - now : 0, 0);
   handle_started_ = true;
 }
 
@@ -81,6 +77,14 @@ void UvTimer::OnFire(uv_timer_t* handle) {
 }
 
 void UvTimer::DeliverTick() {
+  // Worked out before the tick, from the loop's time of this pass, so that
+  // the next due time lies ahead of it and libuv cannot fire the timer again
+  // in the same pass. A tick that outlasts the interval is followed by one
+  // late tick, never by a burst.
+  const auto interval = static_cast<std::uint64_t>(interval_);
+  const std::uint64_t now = uv_now(loop_->loop_);
+  std::uint64_t next = due_ + interval;
+  if (next <= now) next += ((now - next) / interval + 1) * interval;
   // The tick may destroy this timer; its handle lives on until the close
   // callback, with its data pointer cleared.
   uv_timer_t* const handle = handle_;
@@ -88,7 +92,7 @@ void UvTimer::DeliverTick() {
   if (*on_tick) loop_->RunWork(*on_tick);
   auto* self = static_cast<UvTimer*>(handle->data);
   if (self != nullptr && self->Runs() && !self->IsWaiting()) {
-    self->Start(static_cast<std::uint64_t>(self->interval_));
+    self->Start(next);
     self->loop_->TimersChanged();
   }
 }

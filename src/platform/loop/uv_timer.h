@@ -34,15 +34,16 @@ class UvTimer final : public TimerSettings {
   static constexpr std::uint64_t kFiring = kNotWaiting - 1;
 
   static void OnFire(uv_timer_s* handle);
-  // Runs the tick; a timer the tick left running counts its next period
-  // from this tick, as a repeating one does.
+  // Runs the tick; a timer the tick left running stays on its schedule: its
+  // next tick is due one interval after this one was, or at the first such
+  // time still ahead when the loop came too late for that one.
   void DeliverTick();
   bool IsWaiting() const;
   void Stop();
   void SettingsChanged() override;
-  // Starts the libuv timer `timeout` ms from the loop's time, on the grid for
-  // long intervals.
-  void Start(std::uint64_t timeout);
+  // Starts the countdown to `due`, in the loop's milliseconds: in a slot for
+  // long intervals, on its own libuv handle otherwise.
+  void Start(std::uint64_t due);
   // Closes the handle; called by the destructor, or by the loop when it goes
   // first, after which the timer records settings and does nothing else.
   void Detach();
@@ -53,6 +54,10 @@ class UvTimer final : public TimerSettings {
   // callable while it is still running.
   std::shared_ptr<const std::function<void()>> on_tick_;
   std::uint64_t slot_due_ = kNotWaiting;
+  // When the tick now waiting (or being delivered) fell due: what the next
+  // period counts from. Unlike slot_due_ it stays put when a run that is
+  // returning holds the tick back.
+  std::uint64_t due_ = 0;
   // Whether its own libuv handle is started: kept here so that stopping a
   // long timer never touches the handle, which a tick otherwise has no need
   // to bring into the cache.

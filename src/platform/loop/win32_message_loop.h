@@ -29,8 +29,8 @@ class Win32Timer;
 // Each time a timer is armed it gets a fresh Windows timer identifier: a
 // WM_TIMER already queued for an earlier arming, or for a destroyed timer,
 // then matches nothing and is dropped. After each tick a still-running timer
-// is set again, so the next period counts from the tick, as on the other
-// platforms.
+// is set again, so here the next period counts from the tick: late ticks
+// add up, where the POSIX loop keeps each timer on its own schedule.
 //
 // Windows timers run no shorter than 10 ms and fall due on the system's
 // timer resolution (about 15.6 ms). Windows makes a WM_TIMER only when no

@@ -136,6 +136,64 @@ TEST(ManualTimerTest, WorkerPatternTicksEveryIntervalPlusTheTickDuration) {
   EXPECT_EQ(loop.Now(), 400);
 }
 
+// A running timer keeps its own schedule: what its ticks or other work cost
+// it shows as late ticks, never as a slower rate or a burst of catching up.
+TEST(ManualTimerTest, RepeatingTimerKeepsItsScheduleWhileItsTicksTakeTime) {
+  ManualMessageLoop loop;
+  std::vector<std::int64_t> starts;
+  auto timer = loop.CreateTimer([&] {
+    starts.push_back(loop.Now());
+    loop.AdvanceMilliseconds(30);
+  });
+  timer->SetInterval(100);
+  timer->SetEnabled(true);
+  loop.AdvanceMilliseconds(400);
+  EXPECT_THAT(starts, ElementsAre(100, 200, 300, 400));
+  EXPECT_EQ(loop.Now(), 430);
+  EXPECT_EQ(loop.MillisecondsToNextTick(), 70);
+}
+
+TEST(ManualTimerTest, LoopHeldUpPastSeveralDueTimesGivesOneLateTickThenTheSchedule) {
+  ManualMessageLoop loop;
+  TickLog log(loop);
+  log.timer->SetInterval(100);
+  log.timer->SetEnabled(true);
+  loop.Post([&] { loop.AdvanceMilliseconds(350); });
+  loop.RunPosted();
+  EXPECT_THAT(log.times, IsEmpty());
+  // Due at 100, 200 and 300 meanwhile: one tick for all three.
+  loop.AdvanceMilliseconds(150);
+  EXPECT_THAT(log.times, ElementsAre(350, 400, 500));
+}
+
+TEST(ManualTimerTest, TickOutlastingItsIntervalIsFollowedByOneLateTickThenTheSchedule) {
+  ManualMessageLoop loop;
+  std::vector<std::int64_t> starts;
+  auto timer = loop.CreateTimer([&] {
+    starts.push_back(loop.Now());
+    if (starts.size() == 1) loop.AdvanceMilliseconds(150);
+  });
+  timer->SetInterval(100);
+  timer->SetEnabled(true);
+  loop.AdvanceMilliseconds(400);
+  EXPECT_THAT(starts, ElementsAre(100, 250, 300, 400));
+}
+
+TEST(ManualTimerTest, IntervalChangedInsideATickStartsAFreshCountdownOffTheSchedule) {
+  ManualMessageLoop loop;
+  std::vector<std::int64_t> starts;
+  std::unique_ptr<Timer> timer;
+  timer = loop.CreateTimer([&] {
+    starts.push_back(loop.Now());
+    loop.AdvanceMilliseconds(30);
+    if (starts.size() == 1) timer->SetInterval(50);  // at 130: next at 180
+  });
+  timer->SetInterval(100);
+  timer->SetEnabled(true);
+  loop.AdvanceMilliseconds(300);
+  EXPECT_THAT(starts, ElementsAre(100, 180, 230, 280));
+}
+
 TEST(ManualTimerTest, TimeSpentInsideATickDelaysOtherTicksAndDoesNotPileThemUp) {
   ManualMessageLoop loop;
   std::vector<std::pair<std::string, std::int64_t>> events;
@@ -150,14 +208,14 @@ TEST(ManualTimerTest, TimeSpentInsideATickDelaysOtherTicksAndDoesNotPileThemUp) 
   fast->SetEnabled(true);
   loop.AdvanceMilliseconds(100);
   // Fast, due at 100 behind slow (made first) and again every 10 ms during
-  // slow's 55 ms tick, ticks once, at 155, and counts its next period from
-  // there.
+  // slow's 55 ms tick, ticks once, at 155, and goes on with its own schedule
+  // at 160.
   EXPECT_THAT(events, ElementsAre(Pair("fast", 10), Pair("fast", 20), Pair("fast", 30),
                                   Pair("fast", 40), Pair("fast", 50), Pair("fast", 60),
                                   Pair("fast", 70), Pair("fast", 80), Pair("fast", 90),
                                   Pair("slow", 100), Pair("fast", 155)));
   EXPECT_EQ(loop.Now(), 155);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 10);
+  EXPECT_EQ(loop.MillisecondsToNextTick(), 5);
 }
 
 TEST(ManualTimerTest, TwoTimersTickInDueOrderAndTiesInCreationOrder) {
@@ -340,7 +398,7 @@ TEST(ManualMessageLoopTest, RunDueRunsPostedWorkAndOverdueTicksWithoutMovingTime
   loop.RunDue();
   EXPECT_THAT(events, ElementsAre("posted", "overdue@25"));
   EXPECT_EQ(loop.Now(), 25);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 10);
+  EXPECT_EQ(loop.MillisecondsToNextTick(), 5);  // due at 30, on its schedule
 }
 
 TEST(ManualMessageLoopTest, LoopDoesNotNestInsideWork) {

@@ -1,6 +1,8 @@
-// Timers of 100 ms or more share slots on a 16 ms grid and one libuv timer.
-// These tests wait for events, never for durations; the only time they
-// check is that a tick never comes early, which no load can break.
+// Timers of 100 ms or more share slots and one libuv timer, which may hold a
+// tick back by its slack (1 ms at 100 ms, 2 ms from 200 ms) to serve other
+// slots from the same wake-up. These tests wait for events, never for
+// durations; the only time they check is that a tick never comes early,
+// which no load can break.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -48,6 +50,81 @@ TEST(UvLongTimerTest, TimersArmedTogetherTickInArmingOrderAndNeverEarly) {
   for (const std::uint64_t ms : elapsed) EXPECT_GE(ms, 100u);
 }
 
+// `slow` (100 ms) and `first` (60 ms) start together; first's tick starts
+// `second` (42 ms), due at least 102 ms after slow was armed, past slow's due
+// time and slack. Only a timer held back further than its slack (to a
+// coarse grid, say) ticks after `second`. Three rounds, so that no lucky
+// moment of arming hides such a delay.
+TEST(UvLongTimerTest, LongTimerIsNotHeldBackPastItsSlack) {
+  UvMessageLoop loop;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::string> ticks;
+    std::unique_ptr<Timer> second = loop.CreateTimer([&] { ticks.push_back("second"); });
+    second->SetInterval(42);
+    auto slow = loop.CreateTimer([&] { ticks.push_back("slow"); });
+    auto first = loop.CreateTimer([&] { second->SetEnabled(true); });
+    slow->SetInterval(100);
+    first->SetInterval(60);
+    slow->SetEnabled(true);
+    first->SetEnabled(true);
+    ASSERT_TRUE(RunWithin(loop, [&] { return ticks.size() >= 2; }));
+    EXPECT_THAT(ticks, ElementsAre("slow", "second")) << "round " << round;
+  }
+}
+
+// Enables `early`, then `late` once the clock has moved into the next
+// millisecond, so that they fall due apart; false if this took so long that
+// they are no longer due within a 200 ms timer's slack of each other.
+bool EnableAMillisecondApart(Timer& early, Timer& late) {
+  const std::uint64_t before = NowMs();
+  early.SetEnabled(true);
+  const std::uint64_t armed_early = NowMs();
+  while (NowMs() == armed_early) {
+  }
+  late.SetEnabled(true);
+  return NowMs() - before <= 2;
+}
+
+constexpr const char* kHeldUp = "held up while arming: the two are not due close together";
+
+// `early` and `late` fall due a millisecond or two apart, within the slack of
+// a 200 ms timer: one wake-up delivers both, before the work `early` posts
+// runs. Woken for `early` alone, the loop would run that work first.
+TEST(UvLongTimerTest, TimersDueWithinTheSlackTickFromOneWakeUp) {
+  UvMessageLoop loop;
+  std::vector<std::string> events;
+  auto early = loop.CreateTimer([&] {
+    events.push_back("early");
+    loop.Post([&] { events.push_back("posted"); });
+  });
+  auto late = loop.CreateTimer([&] { events.push_back("late"); });
+  early->SetInterval(200);
+  late->SetInterval(200);
+  if (!EnableAMillisecondApart(*early, *late)) GTEST_SKIP() << kHeldUp;
+  ASSERT_TRUE(RunWithin(loop, [&] { return events.size() >= 3; }));
+  EXPECT_THAT(events, ElementsAre("early", "late", "posted"));
+}
+
+// As above, but `early` stops the run: the run returns, and `late`, due in
+// another slot of the same wake-up, waits for the next run.
+TEST(UvLongTimerTest, StopInsideAWakeUpLeavesTheOtherSlotsForTheNextRun) {
+  UvMessageLoop loop;
+  std::vector<std::string> ticks;
+  auto early = loop.CreateTimer([&] {
+    ticks.push_back("early");
+    loop.Stop();
+  });
+  auto late = loop.CreateTimer([&] { ticks.push_back("late"); });
+  early->SetInterval(200);
+  late->SetInterval(200);
+  if (!EnableAMillisecondApart(*early, *late)) GTEST_SKIP() << kHeldUp;
+  ASSERT_TRUE(testing::RunUntilStopped(loop));
+  EXPECT_THAT(ticks, ElementsAre("early"));
+  early->SetEnabled(false);
+  ASSERT_TRUE(RunWithin(loop, [&] { return ticks.size() >= 2; }));
+  EXPECT_THAT(ticks, ElementsAre("early", "late"));
+}
+
 TEST(UvLongTimerTest, ATickThatDestroysATimerOfTheSameSlotStopsItForGood) {
   UvMessageLoop loop;
   int first_ticks = 0;
@@ -79,8 +156,8 @@ TEST(UvLongTimerTest, MovingBetweenShortAndLongIntervalsLeavesOneSchedule) {
   timer->SetEnabled(true);
   ASSERT_TRUE(RunWithin(loop, [&] { return tick_times.size() >= 6; }));
   // A leftover short schedule would tick again within 20 ms or so. The
-  // first long period counts from the switch; later ones from the start of
-  // the pass that delivered the tick, a few milliseconds before it ran.
+  // first long period counts from the switch; the next one from when that
+  // tick fell due, so a late tick makes it shorter.
   EXPECT_GE(tick_times[2] - tick_times[1], 150u);
   EXPECT_GT(tick_times[3] - tick_times[2], 100u);
 }
