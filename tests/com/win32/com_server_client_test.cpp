@@ -341,7 +341,9 @@ TEST_F(ComServerClient, ErrorObjectIsSetUpAndGetsTheStandardReport) {
   EXPECT_EQ(*(add + 3), "call Clear");
 }
 
-TEST_F(ComServerClient, FailedStartUpIsReportedThroughTheObjectAlreadyThere) {
+// A typo in a setting: the new object's error log reports it, the queue
+// runs on the default, and the stored text stays for the administrator.
+TEST_F(ComServerClient, AMalformedSettingIsReportedAndItsDefaultUsed) {
   ComPtr<_clsMsgQueue> first = NewQueue();
   ASSERT_TRUE(first);
   HKEY key = nullptr;
@@ -353,21 +355,36 @@ TEST_F(ComServerClient, FailedStartUpIsReportedThroughTheObjectAlreadyThere) {
 
   // Same server, same thread: the second start-up re-reads the settings.
   ComPtr<_clsMsgQueue> second = NewQueue();
+  char stored[16] = {};
+  DWORD size = sizeof stored;
+  EXPECT_EQ(RegQueryValueExA(key, "StandardPollRate", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(stored, "abc") << "the administrator's text was replaced";
   const char good[] = "500";
   EXPECT_EQ(RegSetValueExA(key, "StandardPollRate", 0, REG_SZ, reinterpret_cast<const BYTE*>(good), sizeof good),
             ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_TRUE(second);  // creation succeeds in any case
 
+  ComPtr<IDispatch> worker = Timer(second.Get(), &_clsMsgQueue::get_WorkerTimer);
+  VARIANT interval;
+  if (worker && GetById(worker.Get(), IdOfName(worker.Get(), L"Interval"), interval) == S_OK) {
+    EXPECT_EQ(interval.lVal, 500) << "the queue must run on the default";
+  } else {
+    ADD_FAILURE() << "no worker timer";
+  }
+
   const std::vector<std::string> calls = RecordedCalls();
-  ASSERT_EQ(calls.size(), 3u) << (calls.empty() ? "" : calls.back());
+  first->UnloadQueue();
+  second->UnloadQueue();
+  ASSERT_EQ(calls.size(), 8u) << (calls.empty() ? "" : calls.back());
   EXPECT_EQ(calls[0],
             "call Add I4:13 missing missing missing DATE DATE missing BSTR:modGlobals "
             "BSTR:InitApplicationVariables() missing missing missing missing I2:10");
   EXPECT_EQ(calls[1], "put AddlText BSTR:");
   EXPECT_EQ(calls[2], "call LogError");  // and no Clear
-  first->UnloadQueue();
-  second->UnloadQueue();
+  EXPECT_EQ(calls[3].rfind("put AppName ", 0), 0u) << calls[3];
+  EXPECT_EQ(calls[7], "put FileSection BSTR:COMM");
 }
 
 // Runs last (by name order it need not; it only needs every object of the
