@@ -79,7 +79,7 @@ def seeds():
     ]
 
     latin1 = [b"500", b" 12.5 ", b"\t-1", b"1e5", b"2.5", b"-32768.5", b"65536", b"1,5", b"+3.E-2",
-              b"1e-400", b"9" * 40 + b"e300", b"abc", b""]
+              b"1e-400", b"9" * 40 + b"e300", b"abc", b"", b"." + b"0" * 400 + b"6512"]
     wide = ["\uff15\uff10", "7\u00a0", "\ud800"]
     yield "settings_number_fuzzer", [b"\0" + t for t in latin1] + [
         b"\1" + w.encode("utf-16-le", "surrogatepass") for w in wide]

@@ -1,8 +1,11 @@
 #include "platform/automation/conversions.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <string>
+#include <string_view>
 
 namespace dovel::platform::automation {
 namespace {
@@ -35,6 +38,38 @@ std::int32_t ToInteger(const Variant& from, Int& value, double lowest, double hi
   if (rounded < lowest || rounded > highest) return kErrOverflow;
   value = static_cast<Int>(rounded);
   return 0;
+}
+
+// The power of ten of a well-formed number's first significant digit
+// ("0.00012" is -4, "120e3" is 5), saturating far beyond any double's range:
+// whether a number that does not fit is too small or too large depends on it,
+// not on the sign of its exponent alone ("0.000…0001" has none).
+std::int64_t DecimalExponent(std::string_view number) {
+  constexpr std::int64_t kFar = std::int64_t{1} << 40;
+  std::int64_t position = 0;  // of the next digit, relative to the units place
+  std::size_t at = 0;
+  if (at < number.size() && (number[at] == '+' || number[at] == '-')) ++at;
+  const std::size_t integer_end = std::min(number.find_first_of(".e", at), number.size());
+  position = static_cast<std::int64_t>(integer_end - at) - 1;
+  std::int64_t first_significant = -kFar;
+  for (; at < number.size() && number[at] != 'e'; ++at) {
+    if (number[at] == '.') continue;
+    if (number[at] != '0') {
+      first_significant = position;
+      break;
+    }
+    --position;
+  }
+  if (first_significant == -kFar) return -kFar;  // all zeros
+  std::int64_t exponent = 0;
+  if (const std::size_t e = number.find('e'); e != std::string_view::npos) {
+    std::size_t digit = e + 1;
+    const bool negative = digit < number.size() && number[digit] == '-';
+    if (digit < number.size() && (number[digit] == '+' || number[digit] == '-')) ++digit;
+    for (; digit < number.size(); ++digit) exponent = std::min(exponent * 10 + (number[digit] - '0'), kFar);
+    if (negative) exponent = -exponent;
+  }
+  return first_significant + exponent;
 }
 
 }  // namespace
@@ -74,7 +109,7 @@ std::int32_t ParseNumber(std::u16string_view text, double& value) {
   const auto [end_of_number, error] = std::from_chars(first, ascii.data() + ascii.size(), parsed);
   if (error == std::errc::result_out_of_range) {
     // Too small to hold is zero; too large is an overflow.
-    if (ascii.find("e-") == std::string::npos) return kErrOverflow;
+    if (DecimalExponent(ascii) >= 0) return kErrOverflow;
     value = 0;
     return 0;
   }

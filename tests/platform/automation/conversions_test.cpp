@@ -48,6 +48,24 @@ INSTANTIATE_TEST_SUITE_P(Malformed, ParseNumberRejects,
 TEST(ParseNumber, ValueTooLargeForADoubleIsOverflow) {
   double value = 0;
   EXPECT_EQ(ParseNumber(u"1e999", value), kErrOverflow);
+  EXPECT_EQ(ParseNumber(u"-" + std::u16string(400, u'9'), value), kErrOverflow);
+  EXPECT_EQ(ParseNumber(u"0.001e999", value), kErrOverflow);
+}
+
+// Too small for a double is zero, however it is written: with a negative
+// exponent, or as a fraction with hundreds of zeros and no exponent at all.
+TEST(ParseNumber, ValueTooSmallForADoubleIsZero) {
+  for (const std::u16string& tiny : {std::u16string(u"1e-999"), u"." + std::u16string(400, u'0') + u"6512",
+                                     u"-0." + std::u16string(400, u'0') + u"1", std::u16string(u"1000e-999"),
+                                     u"0." + std::u16string(400, u'0') + u"1e+5"}) {
+    double value = -1;
+    EXPECT_EQ(ParseNumber(tiny, value), 0) << tiny.size();
+    EXPECT_EQ(value, 0);
+  }
+  double value = 0;
+  // Hundreds of zeros, but within range once the exponent is counted.
+  EXPECT_EQ(ParseNumber(u"0." + std::u16string(400, u'0') + u"25e400", value), 0);
+  EXPECT_DOUBLE_EQ(value, 0.25);
 }
 
 TEST(RoundHalfToEven, HalvesGoToTheEvenNeighbour) {
