@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,11 @@ struct Rejected {
   std::string stored;
   std::int32_t error;
 };
+
+// Names the case by its text, so that test names stay the same from run to run.
+void PrintTo(const Rejected& rejected, std::ostream* out) {
+  *out << ::testing::PrintToString(rejected.stored) << " gives " << rejected.error;
+}
 
 class RejectedNumbers : public InitApplicationVariablesTest, public ::testing::WithParamInterface<Rejected> {};
 
