@@ -204,8 +204,8 @@ void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<cls
     work_lock.emplace(work_queue, store::ListLock::kTickTimeoutMs);
     if (work_lock->status() == platform::win32_error::kWaitTimeout) return;
     if (!work_lock->held()) Raise(work_lock->status());
+    msg = FirstUsable(work_queue);
   }
-  msg = FirstUsable(work_queue);
   // Only this engine fills the current list, and only while it is empty,
   // so its head needs no lock.
   cur = FirstUsable(current);

@@ -38,6 +38,16 @@ class TimerSettings : public Timer {
   bool enabled_ = false;
 };
 
+// A repeating timer keeps its own schedule: its next tick is due one
+// interval after the last one was due, or at the first such time after
+// `now` when the loop came later than that, so late ticks never pile up.
+template <class Time>
+Time NextDueOnSchedule(Time due, Time interval, Time now) {
+  Time next = due + interval;
+  if (next <= now) next += ((now - next) / interval + 1) * interval;
+  return next;
+}
+
 // Marks work in progress for as long as a tick or posted work runs, also when
 // it throws.
 class WorkScope {

@@ -65,14 +65,8 @@ void ManualMessageLoop::MoveTimeTo(std::int64_t when) {
 
 void ManualMessageLoop::Tick(ManualTimer& timer) {
   MoveTimeTo(timer.due());
-  // As on the real loop the timer keeps its own schedule: the next tick is
-  // due one interval after this one was, or at the first such time still
-  // ahead if this tick came later than that. Anything the tick does to the
-  // timer overrides it.
-  const std::int64_t interval = timer.interval_;
-  std::int64_t next = timer.due_ + interval;
-  if (next <= now_) next += ((now_ - next) / interval + 1) * interval;
-  timer.due_ = next;
+  // Anything the tick does to the timer overrides its schedule.
+  timer.due_ = NextDueOnSchedule<std::int64_t>(timer.due_, timer.interval_, now_);
   const auto on_tick = timer.on_tick_;
   WorkScope scope(work_depth_);
   if (*on_tick) (*on_tick)();

@@ -2,6 +2,7 @@
 
 #include <uv.h>
 
+#include "platform/loop/loop_parts.h"
 #include "platform/loop/uv_message_loop.h"
 #include "platform/loop/uv_timer_slots.h"
 
@@ -79,12 +80,9 @@ void UvTimer::OnFire(uv_timer_t* handle) {
 void UvTimer::DeliverTick() {
   // Worked out before the tick, from the loop's time of this pass, so that
   // the next due time lies ahead of it and libuv cannot fire the timer again
-  // in the same pass. A tick that outlasts the interval is followed by one
-  // late tick, never by a burst.
-  const auto interval = static_cast<std::uint64_t>(interval_);
-  const std::uint64_t now = uv_now(loop_->loop_);
-  std::uint64_t next = due_ + interval;
-  if (next <= now) next += ((now - next) / interval + 1) * interval;
+  // in the same pass.
+  const std::uint64_t next =
+      NextDueOnSchedule<std::uint64_t>(due_, static_cast<std::uint64_t>(interval_), uv_now(loop_->loop_));
   // The tick may destroy this timer; its handle lives on until the close
   // callback, with its data pointer cleared.
   uv_timer_t* const handle = handle_;
