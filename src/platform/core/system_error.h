@@ -1,25 +1,26 @@
 #pragma once
 
+// Transitional: the bare numbers of SystemError, for code not yet carrying
+// std::error_code. Goes when its last user does.
+
 #include <cstdint>
 
-namespace dovel::platform {
+#include "platform/core/error_codes.h"
 
-// Failures leave the platform layer as Windows system error codes, because
-// they become result codes and error numbers that callers and logs rely on.
-namespace win32_error {
-inline constexpr std::int32_t kSuccess = 0;
-inline constexpr std::int32_t kInvalidFunction = 1;
-inline constexpr std::int32_t kFileNotFound = 2;
-inline constexpr std::int32_t kTooManyOpenFiles = 4;
-inline constexpr std::int32_t kAccessDenied = 5;
-inline constexpr std::int32_t kInvalidHandle = 6;
-inline constexpr std::int32_t kNotEnoughMemory = 8;
-inline constexpr std::int32_t kInvalidParameter = 87;
-inline constexpr std::int32_t kInvalidName = 123;
-inline constexpr std::int32_t kAlreadyExists = 183;
-inline constexpr std::int32_t kFilenameExcedRange = 206;
-inline constexpr std::int32_t kWaitTimeout = 258;
-inline constexpr std::int32_t kNoSystemResources = 1450;
-}  // namespace win32_error
-
-}  // namespace dovel::platform
+namespace dovel::platform::win32_error {
+#define DOVEL_SYSTEM_NUMBER(name) inline constexpr std::int32_t name = static_cast<std::int32_t>(SystemError::name)
+DOVEL_SYSTEM_NUMBER(kSuccess);
+DOVEL_SYSTEM_NUMBER(kInvalidFunction);
+DOVEL_SYSTEM_NUMBER(kFileNotFound);
+DOVEL_SYSTEM_NUMBER(kTooManyOpenFiles);
+DOVEL_SYSTEM_NUMBER(kAccessDenied);
+DOVEL_SYSTEM_NUMBER(kInvalidHandle);
+DOVEL_SYSTEM_NUMBER(kNotEnoughMemory);
+DOVEL_SYSTEM_NUMBER(kInvalidParameter);
+DOVEL_SYSTEM_NUMBER(kInvalidName);
+DOVEL_SYSTEM_NUMBER(kAlreadyExists);
+DOVEL_SYSTEM_NUMBER(kFilenameExcedRange);
+DOVEL_SYSTEM_NUMBER(kWaitTimeout);
+DOVEL_SYSTEM_NUMBER(kNoSystemResources);
+#undef DOVEL_SYSTEM_NUMBER
+}  // namespace dovel::platform::win32_error
