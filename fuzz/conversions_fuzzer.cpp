@@ -26,20 +26,20 @@ T Take(const std::uint8_t* data, std::size_t size) {
 }
 
 template <class Int>
-void CheckConversion(std::int32_t (*convert)(const Variant&, Int&), const Variant& from,
+void CheckConversion(std::error_code (*convert)(const Variant&, Int&), const Variant& from,
                      const std::optional<double>& number, double lowest, double highest) {
   constexpr Int kUntouched = 7;
   Int value = kUntouched;
-  const std::int32_t status = convert(from, value);
+  const std::error_code status = convert(from, value);
   if (!number) {
-    DOVEL_FUZZ_CHECK(status == automation::kErrTypeMismatch && value == kUntouched);
+    DOVEL_FUZZ_CHECK(status == dovel::RuntimeError::kTypeMismatch && value == kUntouched);
     return;
   }
   const double rounded = std::isfinite(*number) ? automation::RoundHalfToEven(*number) : *number;
   if (!std::isfinite(rounded) || rounded < lowest || rounded > highest) {
-    DOVEL_FUZZ_CHECK(status == automation::kErrOverflow && value == kUntouched);
+    DOVEL_FUZZ_CHECK(status == dovel::RuntimeError::kOverflow && value == kUntouched);
   } else {
-    DOVEL_FUZZ_CHECK(status == 0 && static_cast<double>(value) == rounded);
+    DOVEL_FUZZ_CHECK(!status && static_cast<double>(value) == rounded);
   }
 }
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "fuzz_blocks.h"
 #include "fuzz_check.h"
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dovel::store::clsMessages head;
     DOVEL_FUZZ_CHECK(head.Load(head_id) == 0);
     const dovel::store::ListWalk walk = dovel::store::WalkList(head);
-    DOVEL_FUZZ_CHECK(walk.error == 0 || walk.error == dovel::platform::win32_error::kFileNotFound ||
-                     walk.error == dovel::config::kErrBrokenChain);
+    DOVEL_FUZZ_CHECK(!walk.error || walk.error == dovel::SystemError::kFileNotFound ||
+                     walk.error == dovel::RuntimeError::kBrokenChain);
 
     // The head is never walked as a message, and no message twice: at most
     // one entry per message block, each the identifier that block holds.
@@ -79,10 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // A walk that ended well ended on a link back to this head.
-    if (walk.error == 0 && walk.messages.empty()) {
+    if (!walk.error && walk.messages.empty()) {
       DOVEL_FUZZ_CHECK(UnitsAt(head_view, layout::kFirstMsgGuid, layout::kIdentifierBytes) == head_id);
     }
-    if (walk.error == 0 && !walk.messages.empty()) {
+    if (!walk.error && !walk.messages.empty()) {
       bool closes = false;
       for (std::size_t i = 0; i < kMessages; ++i) {
         closes = closes || (stored(i, layout::kMessageGuid) == walk.messages.back() &&
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const dovel::store::ListWalk cut = dovel::store::WalkList(head, bound);
       DOVEL_FUZZ_CHECK(cut.messages.size() == bound);
       DOVEL_FUZZ_CHECK(std::equal(cut.messages.begin(), cut.messages.end(), walk.messages.begin()));
-      DOVEL_FUZZ_CHECK(cut.error == dovel::config::kErrBrokenChain);
+      DOVEL_FUZZ_CHECK(cut.error == dovel::RuntimeError::kBrokenChain);
     }
   }
 

@@ -35,7 +35,7 @@ auto MustRead(Read read) {
   try {
     return read();
   } catch (const dovel::config::RaisedError& raised) {
-    std::fprintf(stderr, "a read raised %d\n", raised.number);
+    std::fprintf(stderr, "a read raised %d\n", dovel::ErrorNumber(raised.status));
     std::abort();
   }
 }

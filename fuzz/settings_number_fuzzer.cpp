@@ -65,22 +65,22 @@ void CheckRounding(double value) {
 // A conversion agrees with ParseNumber, rounds half to even, and leaves its
 // target alone unless it succeeds.
 template <class Int>
-void CheckConversion(std::int32_t (*convert)(const automation::Variant&, Int&), const std::u16string& text,
-                     std::int32_t parsed_status, double parsed, double lowest, double highest) {
+void CheckConversion(std::error_code (*convert)(const automation::Variant&, Int&), const std::u16string& text,
+                     std::error_code parsed_status, double parsed, double lowest, double highest) {
   constexpr Int kUntouched = 7;
   Int value = kUntouched;
-  const std::int32_t status = convert(automation::Variant(text), value);
-  if (parsed_status != 0) {
+  const std::error_code status = convert(automation::Variant(text), value);
+  if (parsed_status) {
     DOVEL_FUZZ_CHECK(status == parsed_status);
     DOVEL_FUZZ_CHECK(value == kUntouched);
     return;
   }
   const double rounded = automation::RoundHalfToEven(parsed);
   if (rounded < lowest || rounded > highest) {
-    DOVEL_FUZZ_CHECK(status == automation::kErrOverflow);
+    DOVEL_FUZZ_CHECK(status == dovel::RuntimeError::kOverflow);
     DOVEL_FUZZ_CHECK(value == kUntouched);
   } else {
-    DOVEL_FUZZ_CHECK(status == 0);
+    DOVEL_FUZZ_CHECK(!status);
     DOVEL_FUZZ_CHECK(static_cast<double>(value) == rounded);
   }
 }
@@ -97,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   double parsed = -1.5;
-  const std::int32_t status = automation::ParseNumber(text, parsed);
+  const std::error_code status = automation::ParseNumber(text, parsed);
   std::string ascii;
   if (!WellFormed(text, ascii)) {
-    DOVEL_FUZZ_CHECK(status == automation::kErrTypeMismatch);
+    DOVEL_FUZZ_CHECK(status == dovel::RuntimeError::kTypeMismatch);
     DOVEL_FUZZ_CHECK(parsed == -1.5);
   } else {
     // The C library's reading of the same digits: exact where it is in
@@ -110,14 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double reference = std::strtod(ascii.c_str(), nullptr);
     const bool out_of_range = errno == ERANGE;
     if (!out_of_range) {
-      DOVEL_FUZZ_CHECK(status == 0 && parsed == reference);
+      DOVEL_FUZZ_CHECK(!status && parsed == reference);
     } else if (std::fabs(reference) > 1.0) {
-      DOVEL_FUZZ_CHECK(status == automation::kErrOverflow);
+      DOVEL_FUZZ_CHECK(status == dovel::RuntimeError::kOverflow);
     } else {
-      DOVEL_FUZZ_CHECK(status == 0 && (parsed == 0 || parsed == reference));
+      DOVEL_FUZZ_CHECK(!status && (parsed == 0 || parsed == reference));
     }
   }
-  if (status == 0) {
+  if (!status) {
     DOVEL_FUZZ_CHECK(std::isfinite(parsed));
     CheckRounding(parsed);
   }

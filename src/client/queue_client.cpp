@@ -44,7 +44,7 @@ std::u16string QueueClient::Post(std::u16string_view name, bool automatic, std::
     const store::ListLock lock(*work_queue_, kLockTimeoutMs);
     if (!lock.held()) return {};
     const store::ListWalk queued = store::WalkList(*work_queue_);
-    if (queued.error != 0) return {};
+    if (queued.error) return {};
     if (queued.messages.empty()) {
       work_queue_->FirstMsgGUID(guid);
     } else {

@@ -51,88 +51,88 @@ clsMsgQueue::~clsMsgQueue() {
 bool clsMsgQueue::OnOwnThread() const { return loop_ == nullptr || loop_->IsOwnThread(); }
 
 template <class Action>
-std::int32_t clsMsgQueue::Forward(Action&& action) {
-  if (!OnOwnThread()) return kWrongThread;
+std::error_code clsMsgQueue::Forward(Action&& action) {
+  if (!OnOwnThread()) return HResult::kWrongThread;
   // An object whose engine was never created is inert.
   config::Ignoring([&] {
     if (m_frmQueue != nullptr) action(*m_frmQueue);
   });
-  return kOk;
+  return {};
 }
 
-std::int32_t clsMsgQueue::put_Disconnecting(bool bVal) {
+std::error_code clsMsgQueue::put_Disconnecting(bool bVal) {
   return Forward([&](engine::frmMsgQueue& e) { e.Disconnecting(bVal); });
 }
 
-std::int32_t clsMsgQueue::put_InactivityTimeout(std::int16_t iVal) {
+std::error_code clsMsgQueue::put_InactivityTimeout(std::int16_t iVal) {
   return Forward([&](engine::frmMsgQueue& e) { e.InactivityTimeout(iVal); });
 }
 
-std::int32_t clsMsgQueue::put_PanelEventWarning(bool bVal) {
+std::error_code clsMsgQueue::put_PanelEventWarning(bool bVal) {
   return Forward([&](engine::frmMsgQueue& e) { e.PanelEventWarning(bVal); });
 }
 
-std::int32_t clsMsgQueue::put_Unattended(bool bVal) {
+std::error_code clsMsgQueue::put_Unattended(bool bVal) {
   return Forward([&](engine::frmMsgQueue& e) { e.Unattended(bVal); });
 }
 
-std::int32_t clsMsgQueue::InactivityComplete() {
+std::error_code clsMsgQueue::InactivityComplete() {
   return Forward([&](engine::frmMsgQueue& e) { e.InactivityComplete(); });
 }
 
-std::int32_t clsMsgQueue::GetTimer(std::shared_ptr<platform::Timer>& out,
+std::error_code clsMsgQueue::GetTimer(std::shared_ptr<platform::Timer>& out,
                                    const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const) {
   out.reset();
   return Forward([&](engine::frmMsgQueue& e) { out = (e.*timer)(); });
 }
 
-std::int32_t clsMsgQueue::get_DiagRefreshTimer(std::shared_ptr<platform::Timer>& timer) {
+std::error_code clsMsgQueue::get_DiagRefreshTimer(std::shared_ptr<platform::Timer>& timer) {
   return GetTimer(timer, &engine::frmMsgQueue::tmrDiagRefresh);
 }
 
-std::int32_t clsMsgQueue::get_HeartbeatTimer(std::shared_ptr<platform::Timer>& timer) {
+std::error_code clsMsgQueue::get_HeartbeatTimer(std::shared_ptr<platform::Timer>& timer) {
   return GetTimer(timer, &engine::frmMsgQueue::tmrHeartBeat);
 }
 
-std::int32_t clsMsgQueue::get_TimeoutTimer(std::shared_ptr<platform::Timer>& timer) {
+std::error_code clsMsgQueue::get_TimeoutTimer(std::shared_ptr<platform::Timer>& timer) {
   return GetTimer(timer, &engine::frmMsgQueue::tmrTimeOut);
 }
 
-std::int32_t clsMsgQueue::get_WorkerTimer(std::shared_ptr<platform::Timer>& timer) {
+std::error_code clsMsgQueue::get_WorkerTimer(std::shared_ptr<platform::Timer>& timer) {
   return GetTimer(timer, &engine::frmMsgQueue::tmrWorker);
 }
 
-std::int32_t clsMsgQueue::GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member) {
+std::error_code clsMsgQueue::GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member) {
   out.clear();
   return Forward([&](engine::frmMsgQueue& e) { out = e.*member; });
 }
 
-std::int32_t clsMsgQueue::get_WorkQueueGUID(std::u16string& guid) {
+std::error_code clsMsgQueue::get_WorkQueueGUID(std::u16string& guid) {
   return GetGuid(guid, &engine::frmMsgQueue::WorkQueueGUID);
 }
 
-std::int32_t clsMsgQueue::get_CurrentMsgGUID(std::u16string& guid) {
+std::error_code clsMsgQueue::get_CurrentMsgGUID(std::u16string& guid) {
   return GetGuid(guid, &engine::frmMsgQueue::CurrentMsgGUID);
 }
 
-std::int32_t clsMsgQueue::get_LastSentMsgGUID(std::u16string& guid) {
+std::error_code clsMsgQueue::get_LastSentMsgGUID(std::u16string& guid) {
   return GetGuid(guid, &engine::frmMsgQueue::LastSentMsgGUID);
 }
 
-std::int32_t clsMsgQueue::UnloadQueue() {
+std::error_code clsMsgQueue::UnloadQueue() {
   return Forward([&](engine::frmMsgQueue& e) { e.Form_Unload(); });
 }
 
-std::int32_t clsMsgQueue::Advise(Sink sink, std::uint32_t& cookie) {
-  if (!OnOwnThread()) return kWrongThread;
+std::error_code clsMsgQueue::Advise(Sink sink, std::uint32_t& cookie) {
+  if (!OnOwnThread()) return HResult::kWrongThread;
   cookie = next_cookie_++;
   sinks_.emplace(cookie, std::make_shared<Sink>(std::move(sink)));
-  return kOk;
+  return {};
 }
 
-std::int32_t clsMsgQueue::Unadvise(std::uint32_t cookie) {
-  if (!OnOwnThread()) return kWrongThread;
-  return sinks_.erase(cookie) == 1 ? kOk : kNoConnection;
+std::error_code clsMsgQueue::Unadvise(std::uint32_t cookie) {
+  if (!OnOwnThread()) return HResult::kWrongThread;
+  return sinks_.erase(cookie) == 1 ? std::error_code{} : std::error_code(HResult::kNoConnection);
 }
 
 void clsMsgQueue::Raise(QueueEvent event) {

@@ -6,26 +6,20 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "com/dispatch_ids.h"
 #include "engine/frm_msg_queue.h"
 #include "engine/queue_events.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::com {
 
-// COM status codes the queue object returns.
-inline constexpr std::int32_t kOk = 0;
-inline constexpr std::int32_t kNoConnection =  // CONNECT_E_NOCONNECTION
-    static_cast<std::int32_t>(0x80040200u);
-// A call from a thread other than the one that created the object. Such
-// calls are refused, never run: the engine and its lists are not locked.
-inline constexpr std::int32_t kWrongThread =  // RPC_E_WRONG_THREAD
-    static_cast<std::int32_t>(0x8001010Eu);
-
 // The queue object: the only way in for a client. A thin facade over its own
-// engine; every member returns a COM status and, apart from a call from the
-// wrong thread, always succeeds (errors inside are ignored, as a client of
-// an automation server expects).
+// engine; every member returns a COM status (HResult) and, apart from a call
+// from the wrong thread (kWrongThread: refused, never run, because the engine
+// and its lists are not locked), always succeeds: errors inside are ignored,
+// as a client of an automation server expects.
 //
 // Lifetime: the engine holds its Parent (this object) strongly, so a client
 // must call UnloadQueue before it lets go; an object released without it
@@ -42,25 +36,25 @@ class clsMsgQueue final : public engine::QueueEvents, public std::enable_shared_
   // Class_Terminate.
   ~clsMsgQueue() override;
 
-  std::int32_t put_Disconnecting(bool bVal);
-  std::int32_t put_InactivityTimeout(std::int16_t iVal);
-  std::int32_t put_PanelEventWarning(bool bVal);
-  std::int32_t put_Unattended(bool bVal);
-  std::int32_t InactivityComplete();
-  std::int32_t get_DiagRefreshTimer(std::shared_ptr<platform::Timer>& timer);
-  std::int32_t get_HeartbeatTimer(std::shared_ptr<platform::Timer>& timer);
-  std::int32_t get_TimeoutTimer(std::shared_ptr<platform::Timer>& timer);
-  std::int32_t get_WorkerTimer(std::shared_ptr<platform::Timer>& timer);
-  std::int32_t get_WorkQueueGUID(std::u16string& guid);
-  std::int32_t get_CurrentMsgGUID(std::u16string& guid);
-  std::int32_t get_LastSentMsgGUID(std::u16string& guid);
-  std::int32_t UnloadQueue();
+  [[nodiscard]] std::error_code put_Disconnecting(bool bVal);
+  [[nodiscard]] std::error_code put_InactivityTimeout(std::int16_t iVal);
+  [[nodiscard]] std::error_code put_PanelEventWarning(bool bVal);
+  [[nodiscard]] std::error_code put_Unattended(bool bVal);
+  [[nodiscard]] std::error_code InactivityComplete();
+  [[nodiscard]] std::error_code get_DiagRefreshTimer(std::shared_ptr<platform::Timer>& timer);
+  [[nodiscard]] std::error_code get_HeartbeatTimer(std::shared_ptr<platform::Timer>& timer);
+  [[nodiscard]] std::error_code get_TimeoutTimer(std::shared_ptr<platform::Timer>& timer);
+  [[nodiscard]] std::error_code get_WorkerTimer(std::shared_ptr<platform::Timer>& timer);
+  [[nodiscard]] std::error_code get_WorkQueueGUID(std::u16string& guid);
+  [[nodiscard]] std::error_code get_CurrentMsgGUID(std::u16string& guid);
+  [[nodiscard]] std::error_code get_LastSentMsgGUID(std::u16string& guid);
+  [[nodiscard]] std::error_code UnloadQueue();
 
   // Connection point: events go to every connected sink, synchronously, in
   // the order they connected. A handler may disconnect, call back in or
   // unload; the sinks connected when an event starts all receive it.
-  std::int32_t Advise(Sink sink, std::uint32_t& cookie);
-  std::int32_t Unadvise(std::uint32_t cookie);
+  [[nodiscard]] std::error_code Advise(Sink sink, std::uint32_t& cookie);
+  [[nodiscard]] std::error_code Unadvise(std::uint32_t cookie);
 
   // The engine's raisers (not part of the client interface).
   void RaiseSendData() override { Raise(QueueEvent::SendData); }
@@ -78,10 +72,10 @@ class clsMsgQueue final : public engine::QueueEvents, public std::enable_shared_
   void Raise(QueueEvent event);
   bool OnOwnThread() const;
   template <class Action>
-  std::int32_t Forward(Action&& action);
-  std::int32_t GetTimer(std::shared_ptr<platform::Timer>& out,
+  [[nodiscard]] std::error_code Forward(Action&& action);
+  [[nodiscard]] std::error_code GetTimer(std::shared_ptr<platform::Timer>& out,
                         const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const);
-  std::int32_t GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member);
+  [[nodiscard]] std::error_code GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member);
 
   std::shared_ptr<engine::frmMsgQueue> m_frmQueue;
   platform::MessageLoop* loop_ = nullptr;

@@ -18,9 +18,9 @@ class QueueDispatch final : public platform::automation::Dispatch {
  public:
   explicit QueueDispatch(std::shared_ptr<clsMsgQueue> queue) : queue_(std::move(queue)) {}
 
-  std::int32_t PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
-  std::int32_t GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
-  std::int32_t Call(std::u16string_view name, std::span<platform::automation::Variant> args,
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
+  [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
                     platform::automation::Variant* result) override;
 
   // The name of a member's dispatch identifier, or empty when none has it.
@@ -35,9 +35,9 @@ class TimerDispatch final : public platform::automation::Dispatch {
  public:
   explicit TimerDispatch(std::shared_ptr<platform::Timer> timer) : timer_(std::move(timer)) {}
 
-  std::int32_t PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
-  std::int32_t GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
-  std::int32_t Call(std::u16string_view name, std::span<platform::automation::Variant> args,
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
+  [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
                     platform::automation::Variant* result) override;
 
  private:

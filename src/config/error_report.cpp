@@ -5,7 +5,7 @@
 #include <new>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "platform/automation/date.h"
 #include "platform/automation/dispatch.h"
@@ -15,17 +15,17 @@ namespace dovel::config {
 
 namespace automation = platform::automation;
 
-void Raise(std::int32_t number) { throw RaisedError{number}; }
+void Raise(std::error_code status) { throw RaisedError{status}; }
 
-std::int32_t TrappedErrorNumber() noexcept {
+std::error_code TrappedError() noexcept {
   try {
     throw;
   } catch (const RaisedError& raised) {
-    return raised.number;
+    return raised.status;
   } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+    return RuntimeError::kOutOfMemory;
   } catch (...) {
-    return kErrInvalidProcedureCall;
+    return RuntimeError::kInvalidProcedureCall;
   }
 }
 
@@ -33,7 +33,8 @@ void StandardErrorReport(const ReportSite& site, std::int32_t number) noexcept {
   StandardErrorReport(site, number, {});
 }
 
-void ReportFailure(const ReportPlace& place, std::int32_t number) noexcept {
+void ReportFailure(const ReportPlace& place, std::error_code status) noexcept {
+  const std::int32_t number = ErrorNumber(status);
   try {
     const std::int64_t now = MillisecondsOf(platform::CurrentClock().Now());
     ReportThrottle& throttle = ThreadReportThrottle();
@@ -83,11 +84,13 @@ void StandardErrorReport(const ReportSite& site, std::int32_t number, std::u16st
       add_arguments[13] = automation::Int16Ref{&g_iWarningLevel};
     }
 
-    Ignoring([&] { error_object->Call(u"Add", add_arguments, nullptr); },
-             [&] { error_object->PutProperty(u"AddlText", std::u16string(additional_text)); },
-             [&] { error_object->Call(u"LogError", {}, nullptr); },
+    // Ignoring style: a failed call's status is dropped on purpose and the
+    // next call still runs, so that a Clear still resets the object.
+    Ignoring([&] { static_cast<void>(error_object->Call(u"Add", add_arguments, nullptr)); },
+             [&] { static_cast<void>(error_object->PutProperty(u"AddlText", std::u16string(additional_text))); },
+             [&] { static_cast<void>(error_object->Call(u"LogError", {}, nullptr)); },
              [&] {
-               if (site.calls_clear) error_object->Call(u"Clear", {}, nullptr);
+               if (site.calls_clear) static_cast<void>(error_object->Call(u"Clear", {}, nullptr));
              });
   } catch (...) {
     // Not even a report may take the server down.

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include <string_view>
+#include <system_error>
 
 #include "config/report_sites.h"
 #include "config/report_throttle.h"
@@ -22,9 +23,9 @@ void StandardErrorReport(const ReportSite& site, std::int32_t number) noexcept;
 // The same with `additional_text` as AddlText (how often a failure repeated).
 void StandardErrorReport(const ReportSite& site, std::int32_t number, std::u16string_view additional_text) noexcept;
 
-// A trapped error at `place`: reported, unless the thread's throttle holds
+// A trapped error at `place`: reported under its number, unless the thread's throttle holds
 // it back as a repeat (see ReportThrottle).
-void ReportFailure(const ReportPlace& place, std::int32_t number) noexcept;
+void ReportFailure(const ReportPlace& place, std::error_code status) noexcept;
 // `place` finished without an error: failures there that had repeated are
 // reported once more, as cleared. Costs one check while nothing failed.
 void ReportSuccess(const ReportPlace& place) noexcept;

@@ -10,28 +10,32 @@
 //   PassingOn(body)              no handler: the error goes to the caller.
 //   QuietRecovery(fallback, body) trap and return the fallback, no report.
 //
-// Inside the system an error is a number and nothing else; Raise throws it.
+// Inside the system an error is a std::error_code; Raise throws it, and it
+// becomes a bare number only in the report and in a result code.
 // Nothing here lets an exception leave a reporting, ignoring or quiet
 // procedure, so none crosses the system's boundary.
 
 #include <cstdint>
+#include <system_error>
 #include <utility>
 
 #include "config/error_report.h"
 #include "config/report_sites.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::config {
 
-// A raised error: its number is all it carries.
+// A raised error: its status is all it carries.
 struct RaisedError {
-  std::int32_t number;
+  std::error_code status;
 };
 
-[[noreturn]] void Raise(std::int32_t number);
+[[noreturn]] void Raise(std::error_code status);
 
-// The number of the exception being handled: a raised error's own number,
-// 7 for exhausted memory, 5 for anything else. Call only inside a catch.
-std::int32_t TrappedErrorNumber() noexcept;
+// The status of the exception being handled: a raised error's own, out of
+// memory for exhausted memory, an invalid procedure call for anything else.
+// Call only inside a catch.
+std::error_code TrappedError() noexcept;
 
 // A place is a site, or a site and what it works on ({site, identifier}),
 // so that a failure that persists at one place is reported without
@@ -42,7 +46,7 @@ void Reporting(const ReportPlace& place, Body&& body, Exit&& exit_section) noexc
     std::forward<Body>(body)();
     ReportSuccess(place);
   } catch (...) {
-    ReportFailure(place, TrappedErrorNumber());
+    ReportFailure(place, TrappedError());
   }
   try {
     std::forward<Exit>(exit_section)();
@@ -56,7 +60,7 @@ void Reporting(const ReportPlace& place, Body&& body) noexcept {
   Reporting(place, std::forward<Body>(body), [] {});
 }
 
-// `body` returns the procedure's result code.
+// `body` returns the procedure's result code: the number callers see.
 template <class Body>
 std::int32_t ReportingResult(const ReportPlace& place, Body&& body) noexcept {
   std::int32_t result = 0;
@@ -64,9 +68,9 @@ std::int32_t ReportingResult(const ReportPlace& place, Body&& body) noexcept {
     result = std::forward<Body>(body)();
     ReportSuccess(place);
   } catch (...) {
-    const std::int32_t number = TrappedErrorNumber();
-    if (place.site.sets_result_code) result = number;
-    ReportFailure(place, number);
+    const std::error_code status = TrappedError();
+    if (place.site.sets_result_code) result = ErrorNumber(status);
+    ReportFailure(place, status);
   }
   return result;
 }

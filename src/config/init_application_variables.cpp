@@ -21,7 +21,7 @@ constexpr char16_t kAppWord[] = u"Vimra";
 // (empty, not a number, out of range) is raised.
 std::int16_t SettingAsInt16(const std::u16string& text) {
   std::int16_t value = 0;
-  if (const std::int32_t error = automation::ToInt16(automation::Variant(text), value); error != 0) Raise(error);
+  if (const std::error_code error = automation::ToInt16(automation::Variant(text), value)) Raise(error);
   return value;
 }
 
@@ -55,7 +55,7 @@ std::int16_t SettingOrDefault(std::u16string_view section, std::u16string_view v
 }
 
 void Put(automation::Dispatch& object, std::u16string_view property, const automation::Variant& value) {
-  if (const std::int32_t error = object.PutProperty(property, value); error != 0) Raise(error);
+  if (const std::error_code error = object.PutProperty(property, value)) Raise(error);
 }
 
 }  // namespace
@@ -74,9 +74,8 @@ void InitApplicationVariables() {
   bool made = false;
   config::Reporting(site, [&] {
     automation::ObjectRef created;
-    if (const std::int32_t error =
-            automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created);
-        error != 0) {
+    if (const std::error_code error =
+            automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created)) {
       Raise(error);
     }
     g_oErrorObject = std::move(created);

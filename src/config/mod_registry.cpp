@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/core/system_error.h"
 
 namespace dovel::config {
@@ -49,7 +49,7 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
   platform::Registry& registry = platform::CurrentRegistry();
   platform::RegistryKey key = 0;
   ValueRead result;
-  auto unreadable = [&](std::int32_t status) {
+  auto unreadable = [&](std::error_code status) {
     result.read.found = SettingFound::kUnreadable;
     result.read.status = status;
   };
@@ -59,7 +59,7 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
     // only "no such key" means the setting was never made.
     if (const std::int32_t opened = registry.OpenKey(root, ToRegistryText(key_path), key);
         opened != 0 && opened != platform::win32_error::kFileNotFound) {
-      unreadable(opened);
+      unreadable(SystemStatus(opened));
     }
     std::uint32_t type = 0;
     std::uint32_t size = 0;
@@ -67,7 +67,7 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
     if (status == 0 && type == platform::reg_type::kSz) {
       // The buffer is as many characters as the value has bytes, so a value
       // stored without a NUL comes back whole.
-      if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) Raise(kErrInvalidProcedureCall);
+      if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kInvalidProcedureCall);
       std::string buffer(size, ' ');
       std::uint32_t capacity = size;
       const std::int32_t second =
@@ -77,18 +77,18 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
         result.read.text = FromRegistryText(buffer);
       } else {
         // The NUL's position is kept in a 16-bit signed integer.
-        if (nul + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) Raise(kErrOverflow);
+        if (nul + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) Raise(RuntimeError::kOverflow);
         result.read.text = FromRegistryText(std::string_view(buffer).substr(0, nul));
       }
       result.text_read = true;
       result.read.found = SettingFound::kText;
-      if (second != 0) unreadable(second);
+      if (second != 0) unreadable(SystemStatus(second));
     } else if (result.read.found != SettingFound::kUnreadable && status != 0 &&
                status != platform::win32_error::kFileNotFound && key != 0) {
-      unreadable(status);
+      unreadable(SystemStatus(status));
     }
   } catch (...) {
-    unreadable(TrappedErrorNumber());
+    unreadable(TrappedError());
     result.read.text.clear();
     result.text_read = false;
     result.failed_part_way = true;
@@ -101,7 +101,7 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
 
 SettingRead ReadRegString(platform::RegistryKey root, std::u16string_view key_path,
                           std::u16string_view value_name) noexcept {
-  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, kErrOutOfMemory},
+  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, RuntimeError::kOutOfMemory},
                        [&] { return ReadValue(root, key_path, value_name).read; });
 }
 
@@ -122,7 +122,7 @@ void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std
   QuietRecovery(0, [&] {
     registry.CreateKey(root, ToRegistryText(key_path), key);
     std::string bytes = ToRegistryText(value);
-    if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(kErrOverflow);
+    if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kOverflow);
     const auto size = static_cast<std::uint32_t>(bytes.size() + 1);
     bytes.push_back('\0');
     registry.SetValue(key, ToRegistryText(value_name), platform::reg_type::kSz,
@@ -145,7 +145,7 @@ std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view s
 
 SettingRead ReadAppSetting(std::u16string_view app_word, std::u16string_view section,
                            std::u16string_view value_name) noexcept {
-  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, kErrOutOfMemory},
+  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, RuntimeError::kOutOfMemory},
                        [&] { return ReadRegString(platform::kHkeyLocalMachine, AppKeyPath(app_word, section), value_name); });
 }
 

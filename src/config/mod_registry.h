@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/registry/registry.h"
 
@@ -45,7 +46,7 @@ enum class SettingFound {
 struct SettingRead {
   SettingFound found = SettingFound::kMissing;
   std::u16string text;
-  std::int32_t status = 0;  // the registry's code when unreadable
+  std::error_code status;  // what made it unreadable
 };
 
 // A REG_SZ value read the way GetRegString reads it, saying what it found.

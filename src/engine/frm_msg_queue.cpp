@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "config/report_sites.h"
 #include "platform/core/system_error.h"
@@ -20,11 +20,10 @@ namespace {
 
 constexpr std::u16string_view kKeepAlive = u"Keep Alive";
 // Touching a list head or Parent that the engine no longer holds.
-constexpr std::int32_t kErrObjectNotSet = 91;
 
 template <class T>
 T& Held(const std::unique_ptr<T>& object) {
-  if (object == nullptr) Raise(kErrObjectNotSet);
+  if (object == nullptr) Raise(RuntimeError::kObjectNotSet);
   return *object;
 }
 
@@ -59,12 +58,12 @@ void frmMsgQueue::Form_Load() {
     m_oCurrentMsg = std::make_unique<clsMessages>();
     m_oLastSentMsg = std::make_unique<clsMessages>();
     // All three identifiers exist before the first block does.
-    if (const std::int32_t r = GetGUID(WorkQueueGUID); r != 0) Raise(r);
-    if (const std::int32_t r = GetGUID(CurrentMsgGUID); r != 0) Raise(r);
-    if (const std::int32_t r = GetGUID(LastSentMsgGUID); r != 0) Raise(r);
-    if (const std::int32_t r = m_oWorkQueue->Create(WorkQueueGUID); r != 0) Raise(r);
-    if (const std::int32_t r = m_oCurrentMsg->Create(CurrentMsgGUID); r != 0) Raise(r);
-    if (const std::int32_t r = m_oLastSentMsg->Create(LastSentMsgGUID); r != 0) Raise(r);
+    if (const std::int32_t r = GetGUID(WorkQueueGUID); r != 0) Raise(SystemStatus(r));
+    if (const std::int32_t r = GetGUID(CurrentMsgGUID); r != 0) Raise(SystemStatus(r));
+    if (const std::int32_t r = GetGUID(LastSentMsgGUID); r != 0) Raise(SystemStatus(r));
+    if (const std::int32_t r = m_oWorkQueue->Create(WorkQueueGUID); r != 0) Raise(SystemStatus(r));
+    if (const std::int32_t r = m_oCurrentMsg->Create(CurrentMsgGUID); r != 0) Raise(SystemStatus(r));
+    if (const std::int32_t r = m_oLastSentMsg->Create(LastSentMsgGUID); r != 0) Raise(SystemStatus(r));
     tmrWorker_->SetInterval(g_iStandardPollRate);
     tmrWorker_->SetEnabled(true);
   });
@@ -95,7 +94,7 @@ void frmMsgQueue::InactivityComplete() {
 
 std::int32_t frmMsgQueue::GetGUID(std::u16string& sGUID) {
   return config::ReportingResult(sites::kGetGuid, [&] {
-    std::int32_t result = config::kErrGuidSourceFailed;
+    std::int32_t result = ErrorNumber(RuntimeError::kGuidSourceFailed);
     platform::Guid guid;
     if (platform::CurrentGuidSource().CreateGuid(guid) == 0) result = GuidString(guid, sGUID);
     return result;
@@ -147,7 +146,7 @@ void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
     if (m_sngInactivityDeadline.HasPassed(InactivityDeadline::Now())) {
       m_bInactive = true;
       const std::shared_ptr<QueueEvents> parent = Parent;
-      if (parent == nullptr) Raise(kErrObjectNotSet);
+      if (parent == nullptr) Raise(RuntimeError::kObjectNotSet);
       parent->RaiseInactiveSession();
     }
   } else if (std::u16string guid = last->szGUID(); guid != sLastActivityGUID) {
@@ -168,7 +167,7 @@ bool IsDeadLink(std::int32_t failure) {
     case platform::win32_error::kFileNotFound:
     case platform::win32_error::kAccessDenied:
     case platform::win32_error::kInvalidName:
-    case config::kErrBadIdentifierLength:
+    case ErrorNumber(RuntimeError::kBadIdentifierLength):
       return true;
     default:
       return false;
@@ -202,7 +201,7 @@ void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<cls
   std::optional<store::ListLock> work_lock;
   if (!work_queue.LooksEmpty()) {
     work_lock.emplace(work_queue, store::ListLock::kTickTimeoutMs);
-    if (work_lock->status() == platform::win32_error::kWaitTimeout) return;
+    if (work_lock->status() == SystemError::kWaitTimeout) return;
     if (!work_lock->held()) Raise(work_lock->status());
     msg = FirstUsable(work_queue);
   }
@@ -220,7 +219,7 @@ void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<cls
   work_lock.reset();
 
   const std::shared_ptr<QueueEvents> parent = Parent;
-  if (parent == nullptr) Raise(kErrObjectNotSet);
+  if (parent == nullptr) Raise(RuntimeError::kObjectNotSet);
   parent->RaiseSendData();
 }
 

@@ -19,8 +19,6 @@ namespace automation = platform::automation;
 namespace fs = std::filesystem;
 using automation::Variant;
 
-constexpr std::int32_t kErrOutOfMemory = 7;
-constexpr std::int32_t kErrInternal = 51;
 constexpr std::size_t kAddArgumentCount = 14;
 
 char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
@@ -37,50 +35,50 @@ bool IsMember(std::u16string_view name, std::u16string_view member) {
 // The Dispatch contract promises error numbers, never exceptions; the only
 // thing that can throw in here is an allocation.
 template <class Body>
-std::int32_t Contained(Body&& body) noexcept {
+std::error_code Contained(Body&& body) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+    return RuntimeError::kOutOfMemory;
   } catch (...) {
-    return kErrInternal;
+    return RuntimeError::kInternalError;
   }
 }
 
-std::int32_t ToText(const Variant& from, std::u16string& text) {
+std::error_code ToText(const Variant& from, std::u16string& text) {
   if (from.Is<automation::Empty>()) {
     text.clear();
-    return 0;
+    return {};
   }
-  if (!from.Is<std::u16string>()) return automation::kErrTypeMismatch;
+  if (!from.Is<std::u16string>()) return RuntimeError::kTypeMismatch;
   text = from.As<std::u16string>();
-  return 0;
+  return {};
 }
 
 // An argument the caller may leave out, logged as empty then.
-std::int32_t ToOptionalText(const Variant& from, std::u16string& text) {
+std::error_code ToOptionalText(const Variant& from, std::u16string& text) {
   if (from.Is<automation::Missing>()) {
     text.clear();
-    return 0;
+    return {};
   }
   return ToText(from, text);
 }
 
-std::int32_t ToDate(const Variant& from, automation::Date& date) {
+std::error_code ToDate(const Variant& from, automation::Date& date) {
   const auto& v = from.value();
   if (auto* d = std::get_if<automation::Date>(&v)) date = *d;
   else if (auto* number = std::get_if<double>(&v)) date = automation::Date{*number};
   else if (auto* i32 = std::get_if<std::int32_t>(&v)) date = automation::Date{static_cast<double>(*i32)};
   else if (auto* i16 = std::get_if<std::int16_t>(&v)) date = automation::Date{static_cast<double>(*i16)};
-  else return automation::kErrTypeMismatch;
-  return 0;
+  else return RuntimeError::kTypeMismatch;
+  return {};
 }
 
-std::int32_t ToErrorNumber(const Variant& from, std::int32_t& number) {
+std::error_code ToErrorNumber(const Variant& from, std::int32_t& number) {
   const auto& v = from.value();
   if (auto* i32 = std::get_if<std::int32_t>(&v)) {
     number = *i32;
-    return 0;
+    return {};
   }
   double value = 0;
   if (std::holds_alternative<automation::Empty>(v)) value = 0;
@@ -89,15 +87,15 @@ std::int32_t ToErrorNumber(const Variant& from, std::int32_t& number) {
   else if (auto* d = std::get_if<double>(&v)) value = *d;
   else if (auto* b = std::get_if<bool>(&v)) value = *b ? -1 : 0;
   else if (auto* text = std::get_if<std::u16string>(&v)) {
-    if (const std::int32_t error = automation::ParseNumber(*text, value); error != 0) return error;
+    if (const std::error_code error = automation::ParseNumber(*text, value)) return error;
   } else {
-    return automation::kErrTypeMismatch;
+    return RuntimeError::kTypeMismatch;
   }
   const double rounded = automation::RoundHalfToEven(value);
   // Also false for NaN.
-  if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return automation::kErrOverflow;
+  if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return RuntimeError::kOverflow;
   number = static_cast<std::int32_t>(rounded);
-  return 0;
+  return {};
 }
 
 // A plain file name: the log directory is the host's choice, not the caller's.
@@ -186,8 +184,8 @@ bool AppendLine(const fs::path& file, const std::string& line) {
 
 }  // namespace
 
-std::int32_t ErrorLogObject::PutProperty(std::u16string_view name, const Variant& value) {
-  return Contained([&]() -> std::int32_t {
+std::error_code ErrorLogObject::PutProperty(std::u16string_view name, const Variant& value) {
+  return Contained([&]() -> std::error_code {
     if (IsMember(name, u"AppName")) return ToText(value, app_name_);
     if (IsMember(name, u"AppVersion")) return ToText(value, app_version_);
     if (IsMember(name, u"FileSection")) return ToText(value, file_section_);
@@ -195,68 +193,68 @@ std::int32_t ErrorLogObject::PutProperty(std::u16string_view name, const Variant
     if (IsMember(name, u"WarningLevel")) return automation::ToInt16(value, warning_level_);
     if (IsMember(name, u"AppErrorFile")) {
       std::u16string file;
-      if (const std::int32_t error = ToText(value, file); error != 0) return error;
-      if (!IsPlainFileName(file)) return kErrInvalidPropertyValue;
+      if (const std::error_code error = ToText(value, file)) return error;
+      if (!IsPlainFileName(file)) return RuntimeError::kInvalidPropertyValue;
       app_error_file_ = std::move(file);
-      return 0;
+      return {};
     }
-    return automation::kErrMemberNotFound;
+    return RuntimeError::kMemberNotFound;
   });
 }
 
-std::int32_t ErrorLogObject::GetProperty(std::u16string_view name, Variant& result) {
-  return Contained([&]() -> std::int32_t {
+std::error_code ErrorLogObject::GetProperty(std::u16string_view name, Variant& result) {
+  return Contained([&]() -> std::error_code {
     if (IsMember(name, u"AppName")) result = app_name_;
     else if (IsMember(name, u"AppVersion")) result = app_version_;
     else if (IsMember(name, u"FileSection")) result = file_section_;
     else if (IsMember(name, u"AddlText")) result = addl_text_;
     else if (IsMember(name, u"WarningLevel")) result = warning_level_;
     else if (IsMember(name, u"AppErrorFile")) result = app_error_file_;
-    else return automation::kErrMemberNotFound;
-    return 0;
+    else return RuntimeError::kMemberNotFound;
+    return {};
   });
 }
 
-std::int32_t ErrorLogObject::Call(std::u16string_view name, std::span<Variant> args, Variant* result) {
-  return Contained([&]() -> std::int32_t {
+std::error_code ErrorLogObject::Call(std::u16string_view name, std::span<Variant> args, Variant* result) {
+  return Contained([&]() -> std::error_code {
     if (result != nullptr) *result = Variant();
     if (IsMember(name, u"Add")) return Add(args);
-    if (IsMember(name, u"LogError")) return args.empty() ? LogError() : automation::kErrWrongArgumentCount;
+    if (IsMember(name, u"LogError")) return args.empty() ? LogError() : RuntimeError::kWrongArgumentCount;
     if (IsMember(name, u"Clear")) {
-      if (!args.empty()) return automation::kErrWrongArgumentCount;
+      if (!args.empty()) return RuntimeError::kWrongArgumentCount;
       pending_.reset();
       addl_text_.clear();
-      return 0;
+      return {};
     }
-    return automation::kErrMemberNotFound;
+    return RuntimeError::kMemberNotFound;
   });
 }
 
-std::int32_t ErrorLogObject::Add(std::span<Variant> args) {
-  if (args.size() != kAddArgumentCount) return automation::kErrWrongArgumentCount;
+std::error_code ErrorLogObject::Add(std::span<Variant> args) {
+  if (args.size() != kAddArgumentCount) return RuntimeError::kWrongArgumentCount;
   // Everything is checked before anything changes: a refused Add leaves the
   // pending report as it was.
   Report report;
-  std::int32_t error = ToErrorNumber(args[0], report.number);
-  if (error == 0) error = ToDate(args[4], report.date);
-  if (error == 0) error = ToDate(args[5], report.time);
-  if (error == 0) error = ToOptionalText(args[7], report.module);
-  if (error == 0) error = ToOptionalText(args[8], report.procedure);
-  if (error == 0) {
+  std::error_code error = ToErrorNumber(args[0], report.number);
+  if (!error) error = ToDate(args[4], report.date);
+  if (!error) error = ToDate(args[5], report.time);
+  if (!error) error = ToOptionalText(args[7], report.module);
+  if (!error) error = ToOptionalText(args[8], report.procedure);
+  if (!error) {
     // A by-reference level is read now: the caller's variable may change
     // before LogError.
     if (args[13].Is<automation::Missing>()) report.level = warning_level_;
     else error = automation::ToInt16(args[13], report.level);
   }
-  if (error != 0) return error;
+  if (error) return error;
   pending_ = std::move(report);
   addl_text_.clear();
-  return 0;
+  return {};
 }
 
-std::int32_t ErrorLogObject::LogError() const {
-  if (!pending_) return 0;
-  if (app_error_file_.empty()) return kErrBadFileName;
+std::error_code ErrorLogObject::LogError() const {
+  if (!pending_) return {};
+  if (app_error_file_.empty()) return RuntimeError::kBadFileName;
 
   std::string line = DateField(pending_->date);
   for (const std::string& field :
@@ -273,8 +271,8 @@ std::int32_t ErrorLogObject::LogError() const {
   line += '\n';
 
   const fs::path directory = LogDirectory();
-  if (!EnsureDirectory(directory)) return kErrPathFileAccess;
-  return AppendLine(directory / automation::ToUtf8(app_error_file_), line) ? 0 : kErrPathFileAccess;
+  if (!EnsureDirectory(directory)) return RuntimeError::kPathFileAccess;
+  return AppendLine(directory / automation::ToUtf8(app_error_file_), line) ? std::error_code{} : std::error_code(RuntimeError::kPathFileAccess);
 }
 
 void RegisterErrorLogSubstitute(automation::ClassTable& table) {

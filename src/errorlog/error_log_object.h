@@ -19,9 +19,6 @@ inline constexpr std::string_view kDefaultLogDirectory = "/var/log/dovel";
 inline constexpr std::string_view kWindowsLogSubdirectory = "Dovel\\Log";
 inline constexpr const char* kLogDirectoryVariable = "DOVEL_LOG_DIR";
 
-inline constexpr std::int32_t kErrBadFileName = 52;         // LogError before a usable AppErrorFile
-inline constexpr std::int32_t kErrPathFileAccess = 75;      // directory or file cannot be written
-inline constexpr std::int32_t kErrInvalidPropertyValue = 380;
 
 // The error-logging object the system creates by programmatic identifier,
 // for hosts without the Windows component. It keeps one pending report:
@@ -53,9 +50,9 @@ inline constexpr std::int32_t kErrInvalidPropertyValue = 380;
 // Threads: one object per apartment thread, like the component it replaces.
 class ErrorLogObject final : public platform::automation::Dispatch {
  public:
-  std::int32_t PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
-  std::int32_t GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
-  std::int32_t Call(std::u16string_view name, std::span<platform::automation::Variant> args,
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
+  [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
                     platform::automation::Variant* result) override;
 
  private:
@@ -68,8 +65,8 @@ class ErrorLogObject final : public platform::automation::Dispatch {
     std::int16_t level = 0;
   };
 
-  std::int32_t Add(std::span<platform::automation::Variant> args);
-  std::int32_t LogError() const;
+  [[nodiscard]] std::error_code Add(std::span<platform::automation::Variant> args);
+  [[nodiscard]] std::error_code LogError() const;
 
   std::u16string app_name_;
   std::u16string app_version_;

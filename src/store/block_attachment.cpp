@@ -3,9 +3,8 @@
 #include <string>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/automation/text.h"
-#include "platform/core/system_error.h"
 
 namespace dovel::store {
 
@@ -14,34 +13,34 @@ std::int32_t BlockAttachment::Attach(std::u16string_view name, Mode mode) {
   std::string system_name;
   // Block names reach the system as 8-bit text; anything beyond ASCII could
   // name a different block there, so it is refused.
-  if (!platform::automation::ToAsciiName(name, system_name)) config::Raise(platform::win32_error::kInvalidName);
+  if (!platform::automation::ToAsciiName(name, system_name)) config::Raise(SystemError::kInvalidName);
 
   platform::SharedMemory& memory = platform::CurrentSharedMemory();
   memory_ = &memory;
   const platform::OpenResult opened = mode == Mode::kCreateOrOpen
                                           ? memory.CreateOrOpen(system_name, platform::kBlockSize)
                                           : memory.Open(system_name);
-  if (opened.handle == 0) config::Raise(opened.status != 0 ? opened.status : platform::win32_error::kInvalidFunction);
+  if (opened.handle == 0) config::Raise(opened.status != 0 ? SystemStatus(opened.status) : SystemError::kInvalidFunction);
   m_hMap = opened.handle;
 
   const platform::MapResult mapped = memory.Map(m_hMap);
   if (mapped.view == nullptr) {
     memory.Close(m_hMap);
     m_hMap = 0;  // closed already: the release must not close it again
-    config::Raise(mapped.status != 0 ? mapped.status : platform::win32_error::kInvalidFunction);
+    config::Raise(mapped.status != 0 ? SystemStatus(mapped.status) : SystemError::kInvalidFunction);
   }
   m_pView = mapped.view;
   return opened.status;
 }
 
 std::byte* BlockAttachment::View() const {
-  if (!IsAttached()) config::Raise(config::kErrNotAttached);
+  if (!IsAttached()) config::Raise(RuntimeError::kNotAttached);
   return m_pView;
 }
 
-std::int32_t BlockAttachment::Lock(std::uint32_t timeout_ms) {
-  if (!IsAttached()) return config::kErrNotAttached;
-  return memory_->Lock(m_hMap, timeout_ms);
+std::error_code BlockAttachment::Lock(std::uint32_t timeout_ms) {
+  if (!IsAttached()) return RuntimeError::kNotAttached;
+  return SystemStatus(memory_->Lock(m_hMap, timeout_ms));
 }
 
 void BlockAttachment::Unlock() noexcept {

@@ -33,7 +33,7 @@ class BlockAttachment {
 
   // The block's cross-process lock (see SharedMemory::Lock): 0 when
   // acquired, 258 when it stayed taken for `timeout_ms`, 13 when detached.
-  std::int32_t Lock(std::uint32_t timeout_ms);
+  [[nodiscard]] std::error_code Lock(std::uint32_t timeout_ms);
   void Unlock() noexcept;
 
   // Unmaps, then closes; safe to call any number of times.

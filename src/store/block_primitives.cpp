@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::store {
 namespace {
@@ -13,10 +13,10 @@ using config::Raise;
 
 // Raises unless [offset, offset + count) lies inside the block.
 void CheckRange(const std::byte* view, std::uint32_t offset, std::int32_t count) {
-  if (view == nullptr) Raise(config::kErrNotAttached);
-  if (count < 0) Raise(config::kErrInvalidProcedureCall);
+  if (view == nullptr) Raise(RuntimeError::kNotAttached);
+  if (count < 0) Raise(RuntimeError::kInvalidProcedureCall);
   if (offset > kBlockBytes || static_cast<std::uint32_t>(count) > kBlockBytes - offset) {
-    Raise(config::kErrSubscriptOutOfRange);
+    Raise(RuntimeError::kSubscriptOutOfRange);
   }
 }
 
@@ -24,7 +24,7 @@ void CheckRange(const std::byte* view, std::uint32_t offset, std::int32_t count)
 
 void PutViewString(std::byte* view, std::uint32_t offset, std::u16string_view value, std::int32_t byte_count) {
   CheckRange(view, offset, byte_count);
-  if (static_cast<std::size_t>(byte_count) > value.size() * 2) Raise(config::kErrInvalidProcedureCall);
+  if (static_cast<std::size_t>(byte_count) > value.size() * 2) Raise(RuntimeError::kInvalidProcedureCall);
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(view + offset, value.data(), static_cast<std::size_t>(byte_count));
     return;

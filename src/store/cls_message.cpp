@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/automation/conversions.h"
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
@@ -19,7 +19,7 @@ using config::Raise;
 
 std::int32_t clsMessage::Create(std::u16string_view sGUID) {
   return config::ReportingResult({config::sites::kMessageCreate, sGUID}, [&] {
-    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
     const std::int32_t status = block_.Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen);
     // A block that already existed keeps everything, its own identifier too.
     if (status != 183) PutViewString(block_.View(), layout::kMessageGuid, sGUID, layout::kIdentifierBytes);
@@ -29,7 +29,7 @@ std::int32_t clsMessage::Create(std::u16string_view sGUID) {
 
 std::int32_t clsMessage::Load(std::u16string_view sGUID) {
   return config::ReportingResult({config::sites::kMessageLoad, sGUID}, [&] {
-    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
     return block_.Attach(sGUID, BlockAttachment::Mode::kOpenExisting);
   });
 }
@@ -81,16 +81,16 @@ std::vector<std::uint8_t> ConvertDataElements(const automation::Variant& varVal,
   std::vector<std::uint8_t> converted(static_cast<std::size_t>(count));
   if (varVal.Is<automation::ByteArray>()) {
     const auto& array = varVal.As<automation::ByteArray>();
-    if (array.lower_bound > 0) Raise(config::kErrSubscriptOutOfRange);
+    if (array.lower_bound > 0) Raise(RuntimeError::kSubscriptOutOfRange);
     const auto first = static_cast<std::size_t>(-array.lower_bound);
     std::copy_n(array.bytes.begin() + static_cast<std::ptrdiff_t>(first), count, converted.begin());
     return converted;
   }
   const auto& array = varVal.As<automation::VariantArray>();
-  if (array.lower_bound > 0) Raise(config::kErrSubscriptOutOfRange);
+  if (array.lower_bound > 0) Raise(RuntimeError::kSubscriptOutOfRange);
   const auto first = static_cast<std::size_t>(-array.lower_bound);
   for (std::size_t i = 0; i < converted.size(); ++i) {
-    if (const std::int32_t error = automation::ToByte(array.elements[first + i], converted[i]); error != 0) Raise(error);
+    if (const std::error_code error = automation::ToByte(array.elements[first + i], converted[i])) Raise(error);
   }
   return converted;
 }
@@ -106,12 +106,12 @@ void clsMessage::Data(const automation::Variant& varVal) {
     } else if (varVal.Is<automation::VariantArray>()) {
       count = varVal.As<automation::VariantArray>().UpperBound() + 1;
     } else if (!varVal.Is<automation::Empty>()) {
-      Raise(config::kErrTypeMismatch);
+      Raise(RuntimeError::kTypeMismatch);
     }
     if (count > std::numeric_limits<std::int16_t>::max() || count < std::numeric_limits<std::int16_t>::min()) {
-      Raise(config::kErrOverflow);
+      Raise(RuntimeError::kOverflow);
     }
-    if (count > layout::kDataCapacityBytes) Raise(config::kErrValueTooLong);
+    if (count > layout::kDataCapacityBytes) Raise(RuntimeError::kInvalidPropertyValue);
 
     // Convert every element before the count is written, so a refused value
     // leaves the field exactly as it was.
@@ -169,7 +169,7 @@ std::shared_ptr<clsMessage> clsMessage::NextMessage() const {
     const std::u16string next_guid = NextMsgGUID();
     if (next_guid == HeadGUID()) return;  // the last message of its list
     auto loaded = std::make_shared<clsMessage>();
-    if (const std::int32_t result = loaded->Load(next_guid); result != 0) Raise(result);
+    if (const std::int32_t result = loaded->Load(next_guid); result != 0) Raise(SystemStatus(result));
     next = std::move(loaded);
   });
   return next;

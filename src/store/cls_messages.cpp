@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
 #include "store/fields.h"
@@ -14,7 +14,7 @@ using config::PassingOn;
 using config::Raise;
 
 std::int32_t clsMessages::Attach(std::u16string_view sGUID, BlockAttachment::Mode mode) {
-  if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+  if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
   // Kept before the block is touched, so the identifier survives a failure.
   std::copy(sGUID.begin(), sGUID.end(), m_szGUID.begin());
   return block_.Attach(sGUID, mode);
@@ -41,7 +41,7 @@ std::u16string clsMessages::FirstMsgGUID() const {
 void clsMessages::FirstMsgGUID(std::u16string_view szVal) {
   PassingOn([&] {
     std::byte* view = block_.View();
-    if (szVal.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(config::kErrBadIdentifierLength);
+    if (szVal.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
     WriteIdentifier(view, layout::kFirstMsgGuid, szVal);
   });
 }
@@ -68,7 +68,7 @@ std::shared_ptr<clsMessage> clsMessages::FirstMsg(std::int32_t& failure) const {
     auto loaded = std::make_shared<clsMessage>();
     if (const std::int32_t result = loaded->Load(first_guid); result != 0) {
       failure = result;
-      Raise(result);
+      Raise(SystemStatus(result));
     }
     first = std::move(loaded);
   });

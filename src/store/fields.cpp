@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
 
@@ -16,7 +16,7 @@ std::u16string ReadIdentifier(const std::byte* view, std::uint32_t offset) {
 
 void WriteIdentifier(std::byte* view, std::uint32_t offset, std::u16string_view value) {
   if (value.size() < static_cast<std::size_t>(layout::kIdentifierChars)) {
-    config::Raise(config::kErrBadIdentifierLength);
+    config::Raise(RuntimeError::kBadIdentifierLength);
   }
   PutViewString(view, offset, value, layout::kIdentifierBytes);
 }
@@ -34,10 +34,10 @@ std::u16string ReadCountedText(const std::byte* view, std::uint32_t count_offset
 void WriteCountedText(std::byte* view, std::uint32_t count_offset, std::int32_t capacity_bytes,
                       std::u16string_view value) {
   if (value.size() > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()) / 2) {
-    config::Raise(config::kErrOverflow);
+    config::Raise(RuntimeError::kOverflow);
   }
   const auto byte_count = static_cast<std::int16_t>(value.size() * 2);
-  if (byte_count > capacity_bytes) config::Raise(config::kErrValueTooLong);
+  if (byte_count > capacity_bytes) config::Raise(RuntimeError::kInvalidPropertyValue);
   PutView16(view, count_offset, byte_count);
   if (byte_count > 0) PutViewString(view, count_offset + 2, value, byte_count);
 }

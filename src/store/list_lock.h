@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <system_error>
 
 #include "store/cls_messages.h"
 
@@ -20,18 +21,19 @@ class ListLock {
   ListLock(const clsMessages& list, std::uint32_t timeout_ms)
       : list_(list), status_(list.block_.Lock(timeout_ms)) {}
   ~ListLock() {
-    if (status_ == 0) list_.block_.Unlock();
+    if (!status_) list_.block_.Unlock();
   }
   ListLock(const ListLock&) = delete;
   ListLock& operator=(const ListLock&) = delete;
 
-  bool held() const { return status_ == 0; }
-  // 0, 258 (still taken after the wait), 13 (list not attached), or a system code.
-  std::int32_t status() const { return status_; }
+  bool held() const { return !status_; }
+  // Success, SystemError::kWaitTimeout (still taken after the wait),
+  // RuntimeError::kNotAttached, or the system's code of another failure.
+  std::error_code status() const { return status_; }
 
  private:
   const clsMessages& list_;
-  std::int32_t status_;
+  std::error_code status_;
 };
 
 }  // namespace dovel::store

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "config/error_styles.h"
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/core/system_error.h"
 
 namespace dovel::store {
@@ -17,12 +17,12 @@ ListWalk WalkList(const clsMessages& head, std::size_t max_messages) {
     while (true) {
       if (message == nullptr) {
         // FirstMsg or NextMessage could not open the block (already reported).
-        walk.error = platform::win32_error::kFileNotFound;
+        walk.error = SystemError::kFileNotFound;
         return walk;
       }
       std::u16string guid = message->szGUID();
       if (walk.messages.size() >= max_messages || !seen.insert(guid).second) {
-        walk.error = config::kErrBrokenChain;
+        walk.error = RuntimeError::kBrokenChain;
         return walk;
       }
       walk.messages.push_back(std::move(guid));
@@ -30,13 +30,13 @@ ListWalk WalkList(const clsMessages& head, std::size_t max_messages) {
       if (next == head.ListGUID()) return walk;
       if (next == message->HeadGUID()) {
         // The chain ends, but at some other list's head.
-        walk.error = config::kErrBrokenChain;
+        walk.error = RuntimeError::kBrokenChain;
         return walk;
       }
       message = message->NextMessage();
     }
   } catch (...) {
-    walk.error = config::TrappedErrorNumber();
+    walk.error = config::TrappedError();
   }
   return walk;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "store/cls_messages.h"
@@ -16,7 +17,7 @@ struct ListWalk {
   // 0 when the walk reached the end of the list; otherwise why it stopped:
   // 1392 for a chain that loops without returning to its head or is longer
   // than `max_messages`, or the error of a message that could not be read.
-  std::int32_t error = 0;
+  std::error_code error;
 };
 
 // Walks the list under `head` (FirstMsg, then NextMessage until none). The

@@ -22,21 +22,21 @@ TEST(EndToEnd, MessagesPostedByAnotherProcessGoOutInOrderOnTheRealLoop) {
   platform::MessageLoop& loop = platform::CurrentMessageLoop();
   const auto queue = clsMsgQueue::New();
   std::u16string work, current, last;
-  queue->get_WorkQueueGUID(work);
-  queue->get_CurrentMsgGUID(current);
-  queue->get_LastSentMsgGUID(last);
+  EXPECT_FALSE(queue->get_WorkQueueGUID(work));
+  EXPECT_FALSE(queue->get_CurrentMsgGUID(current));
+  EXPECT_FALSE(queue->get_LastSentMsgGUID(last));
   std::shared_ptr<platform::Timer> worker;
-  queue->get_WorkerTimer(worker);
+  EXPECT_FALSE(queue->get_WorkerTimer(worker));
   worker->SetInterval(20);  // the client may retime the worker
 
   client::QueueClient link(work, current, last);
   std::vector<std::u16string> sent;
   std::uint32_t cookie = 0;
-  queue->Advise(
+  EXPECT_FALSE(queue->Advise(
       [&](QueueEvent event) {
         if (event == QueueEvent::SendData) sent.push_back(link.TakeCurrent());
       },
-      cookie);
+      cookie));
 
   platform::ChildProcess poster({DOVEL_DEMO_PATH, "--poster", ToUtf8(work), ToUtf8(current), ToUtf8(last)});
   for (int i = 0; i < 3; ++i) ASSERT_FALSE(poster.ReadLine().empty());
@@ -51,7 +51,7 @@ TEST(EndToEnd, MessagesPostedByAnotherProcessGoOutInOrderOnTheRealLoop) {
   EXPECT_THAT(sent, ::testing::ElementsAre(u"Hello", u"How are you?", u"Goodbye"));
   EXPECT_EQ(link.Queued(), 0u);
   EXPECT_EQ(poster.Wait(), 0);
-  queue->UnloadQueue();
+  EXPECT_FALSE(queue->UnloadQueue());
 }
 
 }  // namespace

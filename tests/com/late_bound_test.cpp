@@ -18,38 +18,38 @@ TEST_F(QueueObjectTest, LateBoundCallsReachTheSameObject) {
   const auto queue = clsMsgQueue::New();
   QueueDispatch dispatch(queue);
   automation::Variant guid;
-  ASSERT_EQ(dispatch.GetProperty(u"WorkQueueGUID", guid), kOk);
+  ASSERT_EQ(dispatch.GetProperty(u"WorkQueueGUID", guid), std::error_code());
   std::u16string direct;
-  queue->get_WorkQueueGUID(direct);
+  EXPECT_FALSE(queue->get_WorkQueueGUID(direct));
   EXPECT_EQ(guid.As<std::u16string>(), direct);
 
   // A switch counts as True for any value other than 0.
   EventLog log;
   std::uint32_t cookie = 0;
-  queue->Advise(log.Sink(), cookie);
-  EXPECT_EQ(dispatch.PutProperty(u"Disconnecting", std::int16_t{5}), kOk);
+  EXPECT_FALSE(queue->Advise(log.Sink(), cookie));
+  EXPECT_EQ(dispatch.PutProperty(u"Disconnecting", std::int16_t{5}), std::error_code());
   automation::Variant timer;
-  ASSERT_EQ(dispatch.GetProperty(u"TimeoutTimer", timer), kOk);
+  ASSERT_EQ(dispatch.GetProperty(u"TimeoutTimer", timer), std::error_code());
   auto& timer_object = *timer.As<automation::ObjectRef>();
-  EXPECT_EQ(timer_object.PutProperty(u"Interval", 1000.0), 0);
-  EXPECT_EQ(timer_object.PutProperty(u"Enabled", true), 0);
+  EXPECT_EQ(timer_object.PutProperty(u"Interval", 1000.0), std::error_code());
+  EXPECT_EQ(timer_object.PutProperty(u"Enabled", true), std::error_code());
   loop_.AdvanceMilliseconds(1000);
   EXPECT_TRUE(log.events.empty());  // held back: Disconnecting is on
   automation::Variant enabled;
   timer_object.GetProperty(u"Enabled", enabled);
   EXPECT_EQ(enabled, automation::Variant(false));
 
-  EXPECT_EQ(dispatch.PutProperty(u"Disconnecting", std::int16_t{0}), kOk);
+  EXPECT_EQ(dispatch.PutProperty(u"Disconnecting", std::int16_t{0}), std::error_code());
   timer_object.PutProperty(u"Enabled", std::int16_t{-1});
   loop_.AdvanceMilliseconds(1000);
   EXPECT_EQ(log.events, std::vector<QueueEvent>{QueueEvent::Timeout});
 
-  EXPECT_EQ(dispatch.PutProperty(u"WorkQueueGUID", u"x"), automation::kErrMemberNotFound);  // read only
-  EXPECT_EQ(dispatch.PutProperty(u"InactivityTimeout", 40000.0), automation::kErrOverflow);
-  EXPECT_EQ(dispatch.GetProperty(u"Disconnecting", guid), automation::kErrMemberNotFound);  // write only
-  EXPECT_EQ(dispatch.Call(u"UnloadQueue", {}, nullptr), kOk);
+  EXPECT_EQ(dispatch.PutProperty(u"WorkQueueGUID", u"x"), RuntimeError::kMemberNotFound);  // read only
+  EXPECT_EQ(dispatch.PutProperty(u"InactivityTimeout", 40000.0), RuntimeError::kOverflow);
+  EXPECT_EQ(dispatch.GetProperty(u"Disconnecting", guid), RuntimeError::kMemberNotFound);  // write only
+  EXPECT_EQ(dispatch.Call(u"UnloadQueue", {}, nullptr), std::error_code());
   automation::Variant worker;
-  dispatch.GetProperty(u"WorkerTimer", worker);
+  EXPECT_FALSE(dispatch.GetProperty(u"WorkerTimer", worker));
   automation::Variant worker_enabled;
   worker.As<automation::ObjectRef>()->GetProperty(u"Enabled", worker_enabled);
   EXPECT_EQ(worker_enabled, automation::Variant(false));

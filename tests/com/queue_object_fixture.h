@@ -31,15 +31,15 @@ class QueueObjectTest : public ::testing::Test {
 
   std::unique_ptr<client::QueueClient> ClientOf(com::clsMsgQueue& queue) {
     std::u16string work, current, last;
-    queue.get_WorkQueueGUID(work);
-    queue.get_CurrentMsgGUID(current);
-    queue.get_LastSentMsgGUID(last);
+    EXPECT_FALSE(queue.get_WorkQueueGUID(work));
+    EXPECT_FALSE(queue.get_CurrentMsgGUID(current));
+    EXPECT_FALSE(queue.get_LastSentMsgGUID(last));
     return std::make_unique<client::QueueClient>(work, current, last);
   }
 
   static std::shared_ptr<platform::Timer> Heartbeat(com::clsMsgQueue& queue) {
     std::shared_ptr<platform::Timer> timer;
-    queue.get_HeartbeatTimer(timer);
+    EXPECT_FALSE(queue.get_HeartbeatTimer(timer));
     return timer;
   }
 

@@ -32,7 +32,7 @@ TEST_F(QueueObjectTest, RunningOutOfDescriptorsFailsOneStartCleanly) {
     auto first = clsMsgQueue::New();
     store::clsMessages probe;
     probe.Load(u"{00000000-0000-0000-0000-000000000000}");
-    first->UnloadQueue();
+    EXPECT_FALSE(first->UnloadQueue());
     first.reset();
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
@@ -43,15 +43,15 @@ TEST_F(QueueObjectTest, RunningOutOfDescriptorsFailsOneStartCleanly) {
     for (int i = 0; i < 64 && status == 1; ++i) {
       queues.push_back(clsMsgQueue::New());
       std::shared_ptr<platform::Timer> worker;
-      queues.back()->get_WorkerTimer(worker);
-      if (!worker->Enabled()) {
+      if (queues.back()->get_WorkerTimer(worker) || !worker->Enabled()) {
         const auto reports = std::static_pointer_cast<testing::RecordingErrorObject>(g_oErrorObject)->Reports();
         const bool out_of_descriptors = !reports.empty() && reports.back().args[0].As<std::int32_t>() == 4 &&
                                         reports.back().args[8].As<std::u16string>() == u"Form_Load()";
         status = out_of_descriptors ? 0 : 2;
       }
     }
-    for (const auto& queue : queues) queue->UnloadQueue();
+    // Only the objects' end matters here, not what UnloadQueue returns.
+    for (const auto& queue : queues) static_cast<void>(queue->UnloadQueue());
     queues.clear();
     _exit(status);
   }
@@ -84,8 +84,9 @@ void StartWithoutALoop(LooplessStart* start) {
   }
   std::shared_ptr<platform::Timer> worker;
   std::u16string work_queue = u"unchanged";
-  const bool inert = queue->get_WorkerTimer(worker) == 0 && worker == nullptr &&
-                     queue->get_WorkQueueGUID(work_queue) == 0 && work_queue.empty() && queue->UnloadQueue() == 0;
+  const bool inert = queue->get_WorkerTimer(worker) == std::error_code() && worker == nullptr &&
+                     queue->get_WorkQueueGUID(work_queue) == std::error_code() && work_queue.empty() &&
+                     queue->UnloadQueue() == std::error_code();
   // Without descriptors the settings store cannot be read either, which is
   // reported on its own; the failed start is reported once.
   const auto& log = *start->log;
@@ -94,7 +95,7 @@ void StartWithoutALoop(LooplessStart* start) {
                                return report.args.at(8).template As<std::u16string>() == u"Class_Initialize()";
                              }) == 1;
   start->status = inert ? (reported_once ? 0 : 4) : 3;
-  queue->UnloadQueue();
+  EXPECT_FALSE(queue->UnloadQueue());
   queue.reset();
   g_oErrorObject.reset();
 }

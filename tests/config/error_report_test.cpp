@@ -171,12 +171,12 @@ TEST_F(StandardReport, UsesTheCallingThreadsObjectAndLevel) {
 // An object that breaks its promise not to throw, on every member.
 class ThrowingObject final : public automation::Dispatch {
  public:
-  std::int32_t PutProperty(std::u16string_view name, const Variant&) override {
+  std::error_code PutProperty(std::u16string_view name, const Variant&) override {
     members.push_back(std::u16string(name) + u"=");
     throw std::runtime_error("put");
   }
-  std::int32_t GetProperty(std::u16string_view, Variant&) override { throw std::runtime_error("get"); }
-  std::int32_t Call(std::u16string_view name, std::span<Variant>, Variant*) override {
+  std::error_code GetProperty(std::u16string_view, Variant&) override { throw std::runtime_error("get"); }
+  std::error_code Call(std::u16string_view name, std::span<Variant>, Variant*) override {
     members.emplace_back(name);
     if (name == u"LogError") throw std::bad_alloc();
     throw 42;
@@ -199,15 +199,15 @@ TEST_F(StandardReport, AnObjectThatThrowsIsContainedAndStillGetsEveryCall) {
 class SelfReleasingObject final : public automation::Dispatch {
  public:
   explicit SelfReleasingObject(std::vector<std::u16string>& members) : members_(members) {}
-  std::int32_t PutProperty(std::u16string_view name, const Variant&) override {
+  std::error_code PutProperty(std::u16string_view name, const Variant&) override {
     members_.push_back(std::u16string(name) + u"=");
-    return 0;
+    return {};
   }
-  std::int32_t GetProperty(std::u16string_view, Variant&) override { return 0; }
-  std::int32_t Call(std::u16string_view name, std::span<Variant>, Variant*) override {
+  std::error_code GetProperty(std::u16string_view, Variant&) override { return {}; }
+  std::error_code Call(std::u16string_view name, std::span<Variant>, Variant*) override {
     members_.emplace_back(name);
     if (name == u"Add") g_oErrorObject.reset();
-    return 0;
+    return {};
   }
 
  private:

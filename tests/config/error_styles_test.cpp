@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "platform/clock/settable_clock.h"
 #include "support/recording_error_object.h"
@@ -41,12 +41,12 @@ TEST_F(ErrorStyles, ReportingReportsThenRunsTheExitSection) {
   Reporting(
       sites::kWorkerTimer,
       [&] {
-        Raise(kErrSubscriptOutOfRange);
+        Raise(RuntimeError::kSubscriptOutOfRange);
         after_raise = true;
       },
       [&] { calls_when_exit_ran = recording_->calls().size(); });
   EXPECT_FALSE(after_raise);
-  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrSubscriptOutOfRange));
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kSubscriptOutOfRange)));
   // The whole report (Add, AddlText, LogError, Clear) precedes the exit section.
   EXPECT_EQ(calls_when_exit_ran, 4u);
   EXPECT_EQ(recording_->Reports().at(0).args.at(8).As<std::u16string>(), u"tmrWorker_Timer()");
@@ -64,13 +64,13 @@ TEST_F(ErrorStyles, ErrorsInTheExitSectionAreIgnored) {
   // Were the exit section's error to escape, the noexcept would end the test binary.
   Reporting(sites::kHeartBeatTimer, [] {}, [&] {
     exit_started = true;
-    Raise(kErrOverflow);
+    Raise(RuntimeError::kOverflow);
   });
   EXPECT_TRUE(exit_started);
   EXPECT_TRUE(recording_->calls().empty());
 
-  Reporting(sites::kHeartBeatTimer, [] { Raise(kErrTypeMismatch); }, [] { throw std::runtime_error("exit"); });
-  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrTypeMismatch));
+  Reporting(sites::kHeartBeatTimer, [] { Raise(RuntimeError::kTypeMismatch); }, [] { throw std::runtime_error("exit"); });
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kTypeMismatch)));
 }
 
 TEST_F(ErrorStyles, ReportingMapsForeignExceptionsToErrorNumbers) {
@@ -78,16 +78,16 @@ TEST_F(ErrorStyles, ReportingMapsForeignExceptionsToErrorNumbers) {
   Reporting({sites::kTimeOutTimer, u"a"}, [] { throw std::bad_alloc(); });
   Reporting({sites::kTimeOutTimer, u"b"}, [] { throw std::logic_error("bug"); });
   Reporting({sites::kTimeOutTimer, u"c"}, [] { throw 3; });
-  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrOutOfMemory, kErrInvalidProcedureCall, kErrInvalidProcedureCall));
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kOutOfMemory), ErrorNumber(RuntimeError::kInvalidProcedureCall), ErrorNumber(RuntimeError::kInvalidProcedureCall)));
 }
 
 class ReportingResultAtEverySite : public ErrorStyles, public ::testing::WithParamInterface<const ReportSite*> {};
 
 TEST_P(ReportingResultAtEverySite, TheErrorBecomesTheResultOnlyWhereTheSiteSaysSo) {
   const ReportSite& site = *GetParam();
-  const std::int32_t failed = ReportingResult(site, []() -> std::int32_t { Raise(kErrBrokenChain); });
-  EXPECT_EQ(failed, site.sets_result_code ? kErrBrokenChain : 0);
-  EXPECT_THAT(ReportedNumbers(), ElementsAre(kErrBrokenChain));
+  const std::int32_t failed = ReportingResult(site, []() -> std::int32_t { Raise(RuntimeError::kBrokenChain); });
+  EXPECT_EQ(failed, site.sets_result_code ? ErrorNumber(RuntimeError::kBrokenChain) : 0);
+  EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kBrokenChain)));
 
   EXPECT_EQ(ReportingResult(site, [] { return std::int32_t{183}; }), 183);
   EXPECT_EQ(recording_->Reports().size(), 1u);
@@ -100,7 +100,7 @@ TEST_F(ErrorStyles, IgnoringRunsEveryStepInOrder) {
   Ignoring(
       [&] {
         ran.push_back(1);
-        Raise(kErrOverflow);
+        Raise(RuntimeError::kOverflow);
       },
       [&] { ran.push_back(2); },
       [&] {
@@ -117,7 +117,7 @@ TEST_F(ErrorStyles, IgnoringRunsEveryStepInOrder) {
 }
 
 TEST_F(ErrorStyles, QuietRecoveryReturnsTheFallbackWithoutAReport) {
-  EXPECT_EQ(QuietRecovery(std::u16string(u"fallback"), []() -> std::u16string { Raise(kErrTypeMismatch); }),
+  EXPECT_EQ(QuietRecovery(std::u16string(u"fallback"), []() -> std::u16string { Raise(RuntimeError::kTypeMismatch); }),
             u"fallback");
   EXPECT_EQ(QuietRecovery(-1, []() -> int { throw std::bad_alloc(); }), -1);
   EXPECT_EQ(QuietRecovery(-1, [] { return 7; }), 7);
@@ -126,32 +126,32 @@ TEST_F(ErrorStyles, QuietRecoveryReturnsTheFallbackWithoutAReport) {
 
 TEST_F(ErrorStyles, PassingOnLetsTheErrorThrough) {
   try {
-    PassingOn([] { Raise(kErrBadIdentifierLength); });
+    PassingOn([] { Raise(RuntimeError::kBadIdentifierLength); });
     ADD_FAILURE() << "no error reached the caller";
   } catch (const RaisedError& raised) {
-    EXPECT_EQ(raised.number, kErrBadIdentifierLength);
+    EXPECT_EQ(raised.status, RuntimeError::kBadIdentifierLength);
   }
   EXPECT_EQ(PassingOn([] { return 12; }), 12);
   EXPECT_TRUE(recording_->calls().empty());
 }
 
 template <class Throw>
-std::int32_t NumberOf(Throw&& throw_it) {
+std::error_code NumberOf(Throw&& throw_it) {
   try {
     throw_it();
   } catch (...) {
-    return TrappedErrorNumber();
+    return TrappedError();
   }
-  return -1;
+  return SystemError::kInvalidFunction;  // nothing was thrown
 }
 
-TEST(TrappedErrorNumber, MapsRaisedErrorsMemoryAndEverythingElse) {
-  EXPECT_EQ(NumberOf([] { Raise(kErrBrokenChain); }), kErrBrokenChain);
-  EXPECT_EQ(NumberOf([] { Raise(0); }), 0);
-  EXPECT_EQ(NumberOf([] { throw std::bad_alloc(); }), kErrOutOfMemory);
-  EXPECT_EQ(NumberOf([] { throw std::bad_array_new_length(); }), kErrOutOfMemory);
-  EXPECT_EQ(NumberOf([] { throw std::runtime_error("x"); }), kErrInvalidProcedureCall);
-  EXPECT_EQ(NumberOf([] { throw 380; }), kErrInvalidProcedureCall);
+TEST(TrappedError, MapsRaisedErrorsMemoryAndEverythingElse) {
+  EXPECT_EQ(NumberOf([] { Raise(RuntimeError::kBrokenChain); }), RuntimeError::kBrokenChain);
+  EXPECT_EQ(NumberOf([] { Raise({}); }), std::error_code());
+  EXPECT_EQ(NumberOf([] { throw std::bad_alloc(); }), RuntimeError::kOutOfMemory);
+  EXPECT_EQ(NumberOf([] { throw std::bad_array_new_length(); }), RuntimeError::kOutOfMemory);
+  EXPECT_EQ(NumberOf([] { throw std::runtime_error("x"); }), RuntimeError::kInvalidProcedureCall);
+  EXPECT_EQ(NumberOf([] { throw 380; }), RuntimeError::kInvalidProcedureCall);
 }
 
 }  // namespace

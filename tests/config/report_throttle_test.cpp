@@ -23,7 +23,7 @@ class ReportThrottling : public ::testing::Test {
   ReportThrottling() : use_clock_(clock_) {}
 
   void FailAt(const ReportPlace& place, std::int32_t number = 2) {
-    Reporting(place, [&] { Raise(number); });
+    Reporting(place, [&] { Raise(SystemStatus(number)); });
   }
   void SucceedAt(const ReportPlace& place) {
     Reporting(place, [] {});

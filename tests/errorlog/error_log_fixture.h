@@ -26,11 +26,11 @@ class ErrorLog : public ::testing::Test {
  protected:
   // What the system puts on a new object at start-up.
   static void StartUp(automation::Dispatch& object) {
-    ASSERT_EQ(object.PutProperty(u"AppName", u"Dovel"), 0);
-    ASSERT_EQ(object.PutProperty(u"AppVersion", u"1.0.31"), 0);
-    ASSERT_EQ(object.PutProperty(u"WarningLevel", std::int16_t{4}), 0);
-    ASSERT_EQ(object.PutProperty(u"AppErrorFile", u"Comm.err"), 0);
-    ASSERT_EQ(object.PutProperty(u"FileSection", u"COMM"), 0);
+    ASSERT_EQ(object.PutProperty(u"AppName", u"Dovel"), std::error_code());
+    ASSERT_EQ(object.PutProperty(u"AppVersion", u"1.0.31"), std::error_code());
+    ASSERT_EQ(object.PutProperty(u"WarningLevel", std::int16_t{4}), std::error_code());
+    ASSERT_EQ(object.PutProperty(u"AppErrorFile", u"Comm.err"), std::error_code());
+    ASSERT_EQ(object.PutProperty(u"FileSection", u"COMM"), std::error_code());
   }
 
   // Add's arguments as the standard report passes them.
@@ -47,14 +47,14 @@ class ErrorLog : public ::testing::Test {
     return args;
   }
 
-  static std::int32_t Add(automation::Dispatch& object, std::array<Variant, 14> args) {
+  static std::error_code Add(automation::Dispatch& object, std::array<Variant, 14> args) {
     return object.Call(u"Add", args, nullptr);
   }
 
-  static std::int32_t Report(automation::Dispatch& object, std::array<Variant, 14> args,
+  static std::error_code Report(automation::Dispatch& object, std::array<Variant, 14> args,
                              std::u16string remark = u"") {
-    if (const std::int32_t error = object.Call(u"Add", args, nullptr); error != 0) return error;
-    if (const std::int32_t error = object.PutProperty(u"AddlText", remark); error != 0) return error;
+    if (const std::error_code error = object.Call(u"Add", args, nullptr)) return error;
+    if (const std::error_code error = object.PutProperty(u"AddlText", remark)) return error;
     return object.Call(u"LogError", {}, nullptr);
   }
 

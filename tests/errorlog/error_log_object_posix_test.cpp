@@ -21,7 +21,7 @@ using ::testing::ElementsAre;
 TEST_F(ErrorLog, OneReportIsOneLineInANewDirectory) {
   StartUp(object_);
   std::int16_t level = 7;
-  ASSERT_EQ(Report(object_, AddArguments(13, u"frmMsgQueue", u"Form_Load()", automation::Int16Ref{&level})), 0);
+  ASSERT_EQ(Report(object_, AddArguments(13, u"frmMsgQueue", u"Form_Load()", automation::Int16Ref{&level})), std::error_code());
 
   EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t18:00:00\tDovel\t1.0.31\tCOMM\tfrmMsgQueue\tForm_Load()\t13\t7"));
   EXPECT_EQ(fs::status(log_dir_).permissions() & fs::perms::all,
@@ -35,16 +35,16 @@ TEST_F(ErrorLog, UnwritableLocationsGiveAnErrorNumber) {
 
   // Under a regular file: no account, root included, can make that directory.
   setenv(kLogDirectoryVariable, "/proc/version/dovel", 1);
-  EXPECT_EQ(Report(object_, args), kErrPathFileAccess);
+  EXPECT_EQ(Report(object_, args), RuntimeError::kPathFileAccess);
 
   // The log file's name is taken by a directory.
   setenv(kLogDirectoryVariable, log_dir_.c_str(), 1);
   fs::create_directories(LogFile());
-  EXPECT_EQ(Report(object_, args), kErrPathFileAccess);
+  EXPECT_EQ(Report(object_, args), RuntimeError::kPathFileAccess);
 
   // The report is still pending, and goes out once the log can be written.
-  ASSERT_EQ(object_.PutProperty(u"AppErrorFile", u"Other.err"), 0);
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
+  ASSERT_EQ(object_.PutProperty(u"AppErrorFile", u"Other.err"), std::error_code());
+  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
   EXPECT_TRUE(fs::is_regular_file(log_dir_ / "Other.err"));
 }
 
@@ -62,7 +62,7 @@ TEST_F(ErrorLog, ConcurrentProcessesNeverInterleaveLines) {
     if (child == 0) {
       int failures = 0;
       for (int i = 0; i < kReportsEach; ++i) {
-        failures += Report(object_, AddArguments(p, u"m", u"p", std::int16_t{0}), remark) != 0;
+        failures += Report(object_, AddArguments(p, u"m", u"p", std::int16_t{0}), remark) != std::error_code();
       }
       _exit(failures == 0 ? 0 : 1);
     }

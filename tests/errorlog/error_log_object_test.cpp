@@ -17,11 +17,11 @@ using ::testing::ElementsAre;
 
 TEST_F(ErrorLog, ReportsAppendAndARemarkIsTheLastField) {
   StartUp(object_);
-  ASSERT_EQ(Report(object_, AddArguments(5, u"clsMessage", u"Create()", std::int16_t{10}, 46095, 0.5)), 0);
-  ASSERT_EQ(object_.Call(u"Clear", {}, nullptr), 0);
+  ASSERT_EQ(Report(object_, AddArguments(5, u"clsMessage", u"Create()", std::int16_t{10}, 46095, 0.5)), std::error_code());
+  ASSERT_EQ(object_.Call(u"Clear", {}, nullptr), std::error_code());
   ASSERT_EQ(Report(object_, AddArguments(1392, u"clsMessages", u"FirstMsg[Get]", std::int16_t{-3}, 46095, 0),
                    u"chain broken at 17"),
-            0);
+            std::error_code());
 
   EXPECT_THAT(Lines(), ElementsAre("2026-03-14\t12:00:00\tDovel\t1.0.31\tCOMM\tclsMessage\tCreate()\t5\t10",
                                    "2026-03-14\t00:00:00\tDovel\t1.0.31\tCOMM\tclsMessages\tFirstMsg[Get]\t1392\t-3"
@@ -31,17 +31,17 @@ TEST_F(ErrorLog, ReportsAppendAndARemarkIsTheLastField) {
 TEST_F(ErrorLog, DateAndTimeTakeOnlyTheirOwnPart) {
   StartUp(object_);
   // A date argument with a time in it and a time argument with days in it.
-  ASSERT_EQ(Report(object_, AddArguments(1, u"m", u"p", std::int16_t{0}, 36526.75, 3.25)), 0);
+  ASSERT_EQ(Report(object_, AddArguments(1, u"m", u"p", std::int16_t{0}, 36526.75, 3.25)), std::error_code());
   EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t06:00:00\tDovel\t1.0.31\tCOMM\tm\tp\t1\t0"));
 }
 
 TEST_F(ErrorLog, TheLevelIsReadAtAddAndAMissingOneIsTheWarningLevel) {
   StartUp(object_);
   std::int16_t level = 2;
-  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", automation::Int16Ref{&level})), 0);
+  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", automation::Int16Ref{&level})), std::error_code());
   level = 9;
-  ASSERT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
-  ASSERT_EQ(Report(object_, AddArguments(2, u"m", u"p", automation::Missing{})), 0);
+  ASSERT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
+  ASSERT_EQ(Report(object_, AddArguments(2, u"m", u"p", automation::Missing{})), std::error_code());
 
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 2u);
@@ -51,24 +51,24 @@ TEST_F(ErrorLog, TheLevelIsReadAtAddAndAMissingOneIsTheWarningLevel) {
 
 TEST_F(ErrorLog, NothingIsLoggedWithoutAPendingReport) {
   StartUp(object_);
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
-  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", std::int16_t{0})), 0);
-  ASSERT_EQ(object_.PutProperty(u"AddlText", u"dropped"), 0);
-  ASSERT_EQ(object_.Call(u"Clear", {}, nullptr), 0);
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
+  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
+  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", std::int16_t{0})), std::error_code());
+  ASSERT_EQ(object_.PutProperty(u"AddlText", u"dropped"), std::error_code());
+  ASSERT_EQ(object_.Call(u"Clear", {}, nullptr), std::error_code());
+  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
   EXPECT_FALSE(fs::exists(LogFile()));
 
   // Clear dropped the remark too: it does not attach itself to the next report.
   Variant remark;
-  ASSERT_EQ(object_.GetProperty(u"AddlText", remark), 0);
+  ASSERT_EQ(object_.GetProperty(u"AddlText", remark), std::error_code());
   EXPECT_EQ(remark, Variant(std::u16string()));
 }
 
 TEST_F(ErrorLog, WithoutClearTheNextAddReplacesTheReport) {
   // The GUID procedures report without Clear.
   StartUp(object_);
-  ASSERT_EQ(Report(object_, AddArguments(1, u"frmMsgQueue", u"GetGUID()", std::int16_t{0})), 0);
-  ASSERT_EQ(Report(object_, AddArguments(2, u"frmMsgQueue", u"GuidString()", std::int16_t{0})), 0);
+  ASSERT_EQ(Report(object_, AddArguments(1, u"frmMsgQueue", u"GetGUID()", std::int16_t{0})), std::error_code());
+  ASSERT_EQ(Report(object_, AddArguments(2, u"frmMsgQueue", u"GuidString()", std::int16_t{0})), std::error_code());
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(Fields(lines[0]).at(6), "GetGUID()");
@@ -76,13 +76,13 @@ TEST_F(ErrorLog, WithoutClearTheNextAddReplacesTheReport) {
 }
 
 TEST_F(ErrorLog, ControlCharactersCannotSplitLinesOrFields) {
-  ASSERT_EQ(object_.PutProperty(u"AppErrorFile", u"Comm.err"), 0);
-  ASSERT_EQ(object_.PutProperty(u"AppName", u"Dov\u2028el"), 0);
-  ASSERT_EQ(object_.PutProperty(u"AppVersion", u"1\r\n2"), 0);
-  ASSERT_EQ(object_.PutProperty(u"FileSection", std::u16string(u"CO\0MM", 5)), 0);
+  ASSERT_EQ(object_.PutProperty(u"AppErrorFile", u"Comm.err"), std::error_code());
+  ASSERT_EQ(object_.PutProperty(u"AppName", u"Dov\u2028el"), std::error_code());
+  ASSERT_EQ(object_.PutProperty(u"AppVersion", u"1\r\n2"), std::error_code());
+  ASSERT_EQ(object_.PutProperty(u"FileSection", std::u16string(u"CO\0MM", 5)), std::error_code());
   ASSERT_EQ(Report(object_, AddArguments(13, u"frm\nMsg\tQueue", u"Load()\x1b[2J", std::int16_t{1}),
                    u"first\nsecond\x85third\x7f"),
-            0);
+            std::error_code());
 
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
@@ -92,7 +92,7 @@ TEST_F(ErrorLog, ControlCharactersCannotSplitLinesOrFields) {
 
 TEST_F(ErrorLog, TextIsWrittenAsUtf8) {
   StartUp(object_);
-  ASSERT_EQ(Report(object_, AddArguments(1, u"m\u00F6d", u"p", std::int16_t{0}), u"\U0001F600"), 0);
+  ASSERT_EQ(Report(object_, AddArguments(1, u"m\u00F6d", u"p", std::int16_t{0}), u"\U0001F600"), std::error_code());
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(Fields(lines[0]).at(5), "m\xC3\xB6" "d");
@@ -100,18 +100,18 @@ TEST_F(ErrorLog, TextIsWrittenAsUtf8) {
 }
 
 TEST_F(ErrorLog, LogErrorWithoutAFileNameIsABadFileName) {
-  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", std::int16_t{0})), 0);
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), kErrBadFileName);
+  ASSERT_EQ(Add(object_, AddArguments(1, u"m", u"p", std::int16_t{0})), std::error_code());
+  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), RuntimeError::kBadFileName);
   EXPECT_FALSE(fs::exists(log_dir_));
 }
 
 TEST_F(ErrorLog, TheFileNameCannotLeaveTheLogDirectory) {
   StartUp(object_);
   for (const char16_t* name : {u"", u".", u"..", u"../escape.err", u"sub/x.err", u"C:\\logs\\x.err", u"a\nb"}) {
-    EXPECT_EQ(object_.PutProperty(u"AppErrorFile", name), kErrInvalidPropertyValue) << automation::ToUtf8(name);
+    EXPECT_EQ(object_.PutProperty(u"AppErrorFile", name), RuntimeError::kInvalidPropertyValue) << automation::ToUtf8(name);
   }
   Variant file;
-  ASSERT_EQ(object_.GetProperty(u"AppErrorFile", file), 0);
+  ASSERT_EQ(object_.GetProperty(u"AppErrorFile", file), std::error_code());
   EXPECT_EQ(file, Variant(u"Comm.err"));
 }
 
@@ -119,22 +119,22 @@ TEST_F(ErrorLog, MembersAndTheirArgumentsAreChecked) {
   StartUp(object_);
   std::array<Variant, 15> fifteen;
   std::array<Variant, 1> one{Variant(std::int16_t{1})};
-  EXPECT_EQ(object_.Call(u"Add", std::span(fifteen), nullptr), automation::kErrWrongArgumentCount);
-  EXPECT_EQ(object_.Call(u"Add", std::span(fifteen).first(13), nullptr), automation::kErrWrongArgumentCount);
-  EXPECT_EQ(object_.Call(u"Add", {}, nullptr), automation::kErrWrongArgumentCount);
-  EXPECT_EQ(object_.Call(u"LogError", one, nullptr), automation::kErrWrongArgumentCount);
-  EXPECT_EQ(object_.Call(u"Clear", one, nullptr), automation::kErrWrongArgumentCount);
+  EXPECT_EQ(object_.Call(u"Add", std::span(fifteen), nullptr), RuntimeError::kWrongArgumentCount);
+  EXPECT_EQ(object_.Call(u"Add", std::span(fifteen).first(13), nullptr), RuntimeError::kWrongArgumentCount);
+  EXPECT_EQ(object_.Call(u"Add", {}, nullptr), RuntimeError::kWrongArgumentCount);
+  EXPECT_EQ(object_.Call(u"LogError", one, nullptr), RuntimeError::kWrongArgumentCount);
+  EXPECT_EQ(object_.Call(u"Clear", one, nullptr), RuntimeError::kWrongArgumentCount);
 
   Variant out;
-  EXPECT_EQ(object_.Call(u"Flush", {}, nullptr), automation::kErrMemberNotFound);
-  EXPECT_EQ(object_.PutProperty(u"AppTitle", u"x"), automation::kErrMemberNotFound);
-  EXPECT_EQ(object_.GetProperty(u"LogError", out), automation::kErrMemberNotFound);
+  EXPECT_EQ(object_.Call(u"Flush", {}, nullptr), RuntimeError::kMemberNotFound);
+  EXPECT_EQ(object_.PutProperty(u"AppTitle", u"x"), RuntimeError::kMemberNotFound);
+  EXPECT_EQ(object_.GetProperty(u"LogError", out), RuntimeError::kMemberNotFound);
 
-  EXPECT_EQ(object_.PutProperty(u"AppName", std::int32_t{1}), automation::kErrTypeMismatch);
-  EXPECT_EQ(object_.PutProperty(u"AddlText", automation::Missing{}), automation::kErrTypeMismatch);
-  EXPECT_EQ(object_.PutProperty(u"AppErrorFile", 2.0), automation::kErrTypeMismatch);
-  EXPECT_EQ(object_.PutProperty(u"WarningLevel", u"high"), automation::kErrTypeMismatch);
-  EXPECT_EQ(object_.PutProperty(u"WarningLevel", std::int32_t{40000}), automation::kErrOverflow);
+  EXPECT_EQ(object_.PutProperty(u"AppName", std::int32_t{1}), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(object_.PutProperty(u"AddlText", automation::Missing{}), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(object_.PutProperty(u"AppErrorFile", 2.0), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(object_.PutProperty(u"WarningLevel", u"high"), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(object_.PutProperty(u"WarningLevel", std::int32_t{40000}), RuntimeError::kOverflow);
 
   const auto with = [](std::size_t index, Variant value) {
     auto args = AddArguments(1, u"m", u"p", std::int16_t{0});
@@ -144,32 +144,32 @@ TEST_F(ErrorLog, MembersAndTheirArgumentsAreChecked) {
   for (auto args : {with(0, u"twelve"), with(0, automation::Missing{}), with(0, 3e9), with(4, u"2000-01-01"),
                     with(5, automation::Missing{}), with(7, std::int16_t{1}), with(8, automation::ByteArray{}),
                     with(13, u"x"), with(13, automation::Int16Ref{}), with(13, std::int32_t{70000})}) {
-    EXPECT_NE(object_.Call(u"Add", args, nullptr), 0);
+    EXPECT_NE(object_.Call(u"Add", args, nullptr), std::error_code());
   }
-  EXPECT_EQ(Add(object_, with(4, u"2000-01-01")), automation::kErrTypeMismatch);
-  EXPECT_EQ(Add(object_, with(0, 3e9)), automation::kErrOverflow);
+  EXPECT_EQ(Add(object_, with(4, u"2000-01-01")), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(Add(object_, with(0, 3e9)), RuntimeError::kOverflow);
   // None of the refused calls left anything behind to log.
-  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
+  EXPECT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
   EXPECT_FALSE(fs::exists(LogFile()));
 }
 
 TEST_F(ErrorLog, ARefusedAddKeepsThePendingReport) {
   StartUp(object_);
-  ASSERT_EQ(Add(object_, AddArguments(11, u"m", u"first", std::int16_t{0})), 0);
+  ASSERT_EQ(Add(object_, AddArguments(11, u"m", u"first", std::int16_t{0})), std::error_code());
   auto bad = AddArguments(12, u"m", u"second", std::int16_t{0});
   bad[4] = u"not a date";
-  EXPECT_EQ(object_.Call(u"Add", bad, nullptr), automation::kErrTypeMismatch);
-  ASSERT_EQ(object_.Call(u"LogError", {}, nullptr), 0);
+  EXPECT_EQ(object_.Call(u"Add", bad, nullptr), RuntimeError::kTypeMismatch);
+  ASSERT_EQ(object_.Call(u"LogError", {}, nullptr), std::error_code());
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(Fields(lines[0]).at(6), "first");
 }
 
 TEST_F(ErrorLog, CoercibleArgumentsAreAcceptedAndNamesIgnoreCase) {
-  ASSERT_EQ(object_.PutProperty(u"apperrorfile", u"Comm.err"), 0);
-  ASSERT_EQ(object_.PutProperty(u"WARNINGLEVEL", u" 12 "), 0);
+  ASSERT_EQ(object_.PutProperty(u"apperrorfile", u"Comm.err"), std::error_code());
+  ASSERT_EQ(object_.PutProperty(u"WARNINGLEVEL", u" 12 "), std::error_code());
   Variant level;
-  ASSERT_EQ(object_.GetProperty(u"WarningLevel", level), 0);
+  ASSERT_EQ(object_.GetProperty(u"WarningLevel", level), std::error_code());
   EXPECT_EQ(level, Variant(std::int16_t{12}));
 
   auto args = AddArguments(0, u"", u"", automation::Missing{});
@@ -178,8 +178,8 @@ TEST_F(ErrorLog, CoercibleArgumentsAreAcceptedAndNamesIgnoreCase) {
   args[5] = std::int16_t{0};
   args[7] = automation::Missing{};
   args[8] = Variant();
-  ASSERT_EQ(object_.Call(u"aDD", args, nullptr), 0);
-  ASSERT_EQ(object_.Call(u"logerror", {}, nullptr), 0);
+  ASSERT_EQ(object_.Call(u"aDD", args, nullptr), std::error_code());
+  ASSERT_EQ(object_.Call(u"logerror", {}, nullptr), std::error_code());
   EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t00:00:00\t\t\t\t\t\t380\t12"));
 }
 
@@ -187,7 +187,7 @@ TEST_F(ErrorLog, TheStandardReportThroughTheRegisteredSubstitute) {
   automation::ClassTable table;
   RegisterErrorLogSubstitute(table);
   automation::ObjectRef object;
-  ASSERT_EQ(table.CreateObject(kProgId, object), 0);
+  ASSERT_EQ(table.CreateObject(kProgId, object), std::error_code());
   ASSERT_NE(dynamic_cast<ErrorLogObject*>(object.get()), nullptr);
   StartUp(*object);
 

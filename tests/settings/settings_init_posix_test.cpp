@@ -317,7 +317,7 @@ TEST_F(InitApplicationVariablesTest, AFailingPutStopsThePutsAfterItAndIsReported
 // A factory that claims success yet hands back no object.
 class EmptyHandedFactory final : public automation::ObjectFactory {
  public:
-  std::int32_t CreateObject(std::string_view, automation::ObjectRef&) override { return 0; }
+  std::error_code CreateObject(std::string_view, automation::ObjectRef&) override { return {}; }
 };
 
 TEST_F(InitApplicationVariablesTest, NoObjectMeansNoProperties) {

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/automation/text.h"
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
@@ -61,7 +61,7 @@ TEST(Lists, OneAndTwoMessagesFollowTheLinkingRules) {
   EXPECT_EQ(list.messages[1]->NextMsgGUID(), h);
   EXPECT_EQ(WalkList(list.head).messages,
             (std::vector<std::u16string>{list.messages[0]->szGUID(), list.messages[1]->szGUID()}));
-  EXPECT_EQ(WalkList(list.head).error, 0);
+  EXPECT_EQ(WalkList(list.head).error, std::error_code());
 }
 
 TEST(Lists, WalkEndsOnCorruptedChains) {
@@ -70,21 +70,21 @@ TEST(Lists, WalkEndsOnCorruptedChains) {
   // c points back to b: the chain never returns to the head.
   cycle.messages[2]->NextMsgGUID(cycle.messages[1]->szGUID());
   const ListWalk looped = WalkList(cycle.head);
-  EXPECT_EQ(looped.error, config::kErrBrokenChain);
+  EXPECT_EQ(looped.error, RuntimeError::kBrokenChain);
   EXPECT_EQ(looped.messages.size(), 3u);
 
   LocalList elsewhere({u"a", u"b"});
   // b ends its chain at another list's head.
   elsewhere.messages[1]->HeadGUID(cycle.head.ListGUID());
   elsewhere.messages[1]->NextMsgGUID(cycle.head.ListGUID());
-  EXPECT_EQ(WalkList(elsewhere.head).error, config::kErrBrokenChain);
+  EXPECT_EQ(WalkList(elsewhere.head).error, RuntimeError::kBrokenChain);
 
   LocalList self({u"a"});
   self.messages[0]->NextMsgGUID(self.messages[0]->szGUID());
-  EXPECT_EQ(WalkList(self.head).error, config::kErrBrokenChain);
+  EXPECT_EQ(WalkList(self.head).error, RuntimeError::kBrokenChain);
 
   LocalList bounded({u"a", u"b", u"c"});
-  EXPECT_EQ(WalkList(bounded.head, 2).error, config::kErrBrokenChain);
+  EXPECT_EQ(WalkList(bounded.head, 2).error, RuntimeError::kBrokenChain);
 }
 
 TEST(Lists, WalkStopsAtAVanishedMessage) {
@@ -93,7 +93,7 @@ TEST(Lists, WalkStopsAtAVanishedMessage) {
   list.messages.erase(list.messages.begin() + 1);  // b's only holder lets go
   const ListWalk walk = WalkList(list.head);
   EXPECT_EQ(walk.messages.size(), 1u);
-  EXPECT_NE(walk.error, 0);
+  EXPECT_NE(walk.error, std::error_code());
 }
 
 TEST(CrossProcess, ThisProcessWalksAListAnotherProcessBuilt) {
@@ -106,7 +106,7 @@ TEST(CrossProcess, ThisProcessWalksAListAnotherProcessBuilt) {
   clsMessages head;
   ASSERT_EQ(head.Load(head_guid), 0);
   const ListWalk walk = WalkList(head);
-  EXPECT_EQ(walk.error, 0);
+  EXPECT_EQ(walk.error, std::error_code());
   EXPECT_EQ(walk.messages, posted);
   std::vector<std::u16string> names;
   for (const auto& guid : walk.messages) {

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
 #include "store/cls_message.h"
@@ -124,16 +124,16 @@ TEST_F(MessageLayout, FiftyCharacterNameFillsTheAreaAndTheFiftyFirstIsRefused) {
   EXPECT_EQ(message_.Priority(), 0x1234);
 
   const auto before = raw_->Snapshot();
-  EXPECT_EQ(RaisedNumber([&] { message_.Name(std::u16string(51, u'y')); }), config::kErrValueTooLong);
-  EXPECT_EQ(RaisedNumber([&] { message_.OwnerName(std::u16string(51, u'y')); }), config::kErrValueTooLong);
-  EXPECT_EQ(RaisedNumber([&] { message_.Name(std::u16string(20000, u'y')); }), config::kErrOverflow);
+  EXPECT_EQ(RaisedNumber([&] { message_.Name(std::u16string(51, u'y')); }), RuntimeError::kInvalidPropertyValue);
+  EXPECT_EQ(RaisedNumber([&] { message_.OwnerName(std::u16string(51, u'y')); }), RuntimeError::kInvalidPropertyValue);
+  EXPECT_EQ(RaisedNumber([&] { message_.Name(std::u16string(20000, u'y')); }), RuntimeError::kOverflow);
   EXPECT_EQ(raw_->Snapshot(), before);
 }
 
 TEST_F(MessageLayout, IdentifierLetsRefuseShortValuesAndCutLongOnes) {
   const auto before = raw_->Snapshot();
-  EXPECT_EQ(RaisedNumber([&] { message_.NextMsgGUID(std::u16string(37, u'A')); }), config::kErrBadIdentifierLength);
-  EXPECT_EQ(RaisedNumber([&] { message_.OwnerGUID(u""); }), config::kErrBadIdentifierLength);
+  EXPECT_EQ(RaisedNumber([&] { message_.NextMsgGUID(std::u16string(37, u'A')); }), RuntimeError::kBadIdentifierLength);
+  EXPECT_EQ(RaisedNumber([&] { message_.OwnerGUID(u""); }), RuntimeError::kBadIdentifierLength);
   EXPECT_EQ(raw_->Snapshot(), before);
 
   const std::u16string id = NewIdentifier();
@@ -152,14 +152,14 @@ TEST_F(MessageLayout, DataRoundTripsAndRefusalsLeaveTheFieldAsItWas) {
 
   const auto before = raw_->Snapshot();
   EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::VariantArray{0, {std::int16_t{1}, std::int16_t{300}}}); }),
-            config::kErrOverflow);
+            RuntimeError::kOverflow);
   EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::VariantArray{0, {std::u16string(u"x")}}); }),
-            config::kErrTypeMismatch);
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(std::u16string(u"not an array")); }), config::kErrTypeMismatch);
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(std::int32_t{5}); }), config::kErrTypeMismatch);
+            RuntimeError::kTypeMismatch);
+  EXPECT_EQ(RaisedNumber([&] { message_.Data(std::u16string(u"not an array")); }), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(RaisedNumber([&] { message_.Data(std::int32_t{5}); }), RuntimeError::kTypeMismatch);
   EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::ByteArray{0, std::vector<std::uint8_t>(257, 9)}); }),
-            config::kErrValueTooLong);
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::ByteArray{1, {1, 2}}); }), config::kErrSubscriptOutOfRange);
+            RuntimeError::kInvalidPropertyValue);
+  EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::ByteArray{1, {1, 2}}); }), RuntimeError::kSubscriptOutOfRange);
   EXPECT_EQ(raw_->Snapshot(), before);
 
   message_.Data(automation::ByteArray{0, std::vector<std::uint8_t>(256, 0xAB)});
@@ -197,13 +197,13 @@ TEST_F(MessageLayout, CountsWrittenByAnotherProcessNeverReadPastTheirArea) {
 TEST(BlockPrimitives, RefuseAnyCopyThatWouldLeaveTheBlock) {
   std::byte block[kBlockBytes] = {};
   const std::u16string id(38, u'A');
-  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 1000, id, 76); }), config::kErrSubscriptOutOfRange);
-  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 0xFFFFFFF0u, id, 76); }), config::kErrSubscriptOutOfRange);
-  EXPECT_EQ(RaisedNumber([&] { (void)GetViewString(block, 1023, 2); }), config::kErrSubscriptOutOfRange);
-  EXPECT_EQ(RaisedNumber([&] { PutView16(block, 1023, 1); }), config::kErrSubscriptOutOfRange);
-  EXPECT_EQ(RaisedNumber([&] { (void)GetViewString(block, 0, -2); }), config::kErrInvalidProcedureCall);
+  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 1000, id, 76); }), RuntimeError::kSubscriptOutOfRange);
+  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 0xFFFFFFF0u, id, 76); }), RuntimeError::kSubscriptOutOfRange);
+  EXPECT_EQ(RaisedNumber([&] { (void)GetViewString(block, 1023, 2); }), RuntimeError::kSubscriptOutOfRange);
+  EXPECT_EQ(RaisedNumber([&] { PutView16(block, 1023, 1); }), RuntimeError::kSubscriptOutOfRange);
+  EXPECT_EQ(RaisedNumber([&] { (void)GetViewString(block, 0, -2); }), RuntimeError::kInvalidProcedureCall);
   // More bytes than the value holds would copy undefined memory.
-  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 0, u"short", 76); }), config::kErrInvalidProcedureCall);
+  EXPECT_EQ(RaisedNumber([&] { PutViewString(block, 0, u"short", 76); }), RuntimeError::kInvalidProcedureCall);
   for (const std::byte b : block) ASSERT_EQ(b, std::byte{0});
 
   PutViewString(block, 1024 - 76, id, 76);  // the last field that fits

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "config/mod_error_list.h"
+#include "platform/core/error_codes.h"
 #include "platform/core/system_error.h"
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
@@ -43,19 +43,19 @@ TEST(MessageRecord, MalformedIdentifierIsReportedOnceAndLeavesTheInstanceDetache
     const std::u16string guid = NewIdentifier();
     const std::u16string malformed = length <= 38 ? guid.substr(0, length) : guid + u"X";
     clsMessage message;
-    EXPECT_EQ(message.Create(malformed), config::kErrBadIdentifierLength);
+    EXPECT_EQ(message.Create(malformed), ErrorNumber(RuntimeError::kBadIdentifierLength));
     EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Create()"}));
     EXPECT_THAT(Numbers(*errors), ElementsAre(160));
     EXPECT_FALSE(testing::BlockExists(guid));
 
-    EXPECT_EQ(RaisedNumber([&] { (void)message.szGUID(); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { message.Name(u"x"); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { message.Priority(1); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { (void)message.Auto(); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { message.Data(automation::Empty{}); }), config::kErrNotAttached);
-    EXPECT_EQ(RaisedNumber([&] { message.HeadGUID(guid); }), config::kErrNotAttached);
-    EXPECT_EQ(message.Load(malformed), config::kErrBadIdentifierLength);
+    EXPECT_EQ(RaisedNumber([&] { (void)message.szGUID(); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { message.Name(u"x"); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { message.Priority(1); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { (void)message.Auto(); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { message.Data(automation::Empty{}); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { message.HeadGUID(guid); }), RuntimeError::kNotAttached);
+    EXPECT_EQ(message.Load(malformed), ErrorNumber(RuntimeError::kBadIdentifierLength));
   }
 }
 
@@ -121,7 +121,7 @@ TEST(MessageRecord, FailedMappingClosesTheHandleOnceAndTerminationReleasesNothin
     memory.FailNextMap(platform::win32_error::kNotEnoughMemory);
     EXPECT_EQ(message.Create(NewIdentifier()), platform::win32_error::kNotEnoughMemory);
     EXPECT_EQ(memory.closes(), 1);
-    EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), config::kErrNotAttached);
+    EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), RuntimeError::kNotAttached);
   }
   EXPECT_EQ(memory.closes(), 1);
   EXPECT_EQ(memory.unmaps(), 0);
@@ -156,7 +156,7 @@ TEST(MessageRecord, AttachingAgainLetsGoOfTheFirstBlock) {
   clsMessages head;
   ASSERT_EQ(head.Create(a), 0);
   EXPECT_NE(head.Load(NewIdentifier()), 0);  // a failed second attach leaves it detached
-  EXPECT_EQ(RaisedNumber([&] { (void)head.FirstMsgGUID(); }), config::kErrNotAttached);
+  EXPECT_EQ(RaisedNumber([&] { (void)head.FirstMsgGUID(); }), RuntimeError::kNotAttached);
   EXPECT_EQ(memory.open_handles(), 1u);
 }
 
@@ -182,17 +182,17 @@ TEST(ListHead, CreateStartsAnEmptyListAndAnExistingHeadKeepsItsList) {
 TEST(ListHead, MalformedIdentifiersAreRefusedWithOneReportOrARaise) {
   testing::ScopedRecordingErrorObject errors;
   clsMessages head;
-  EXPECT_EQ(head.Create(NewIdentifier() + u"X"), config::kErrBadIdentifierLength);
+  EXPECT_EQ(head.Create(NewIdentifier() + u"X"), ErrorNumber(RuntimeError::kBadIdentifierLength));
   EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessages", u"Create()"}));
-  EXPECT_EQ(RaisedNumber([&] { (void)head.FirstMsgGUID(); }), config::kErrNotAttached);
+  EXPECT_EQ(RaisedNumber([&] { (void)head.FirstMsgGUID(); }), RuntimeError::kNotAttached);
 
   const std::u16string guid = NewIdentifier();
   clsMessages good;
   ASSERT_EQ(good.Create(guid), 0);
   testing::RawBlock raw(guid);
   const auto before = raw.Snapshot();
-  EXPECT_EQ(RaisedNumber([&] { good.FirstMsgGUID(guid.substr(0, 37)); }), config::kErrBadIdentifierLength);
-  EXPECT_EQ(RaisedNumber([&] { good.FirstMsgGUID(guid + u"X"); }), config::kErrBadIdentifierLength);
+  EXPECT_EQ(RaisedNumber([&] { good.FirstMsgGUID(guid.substr(0, 37)); }), RuntimeError::kBadIdentifierLength);
+  EXPECT_EQ(RaisedNumber([&] { good.FirstMsgGUID(guid + u"X"); }), RuntimeError::kBadIdentifierLength);
   EXPECT_EQ(raw.Snapshot(), before);
   EXPECT_EQ(errors->Reports().size(), 1u);  // the lets raise, they do not report
 }

@@ -62,7 +62,7 @@ int Walk(const std::string& head_guid) {
     if (message.Load(guid) != 0) return 3;
     std::cout << ToUtf8(message.Name()) << "\n";
   }
-  return walk.error == 0 ? 0 : 4;
+  return !walk.error ? 0 : 4;
 }
 
 }  // namespace

@@ -12,14 +12,14 @@
 
 namespace dovel::testing {
 
-// The number a call raises, or 0 when it returns normally.
-inline std::int32_t RaisedNumber(const std::function<void()>& call) {
+// What a call raises, or success when it returns normally.
+inline std::error_code RaisedNumber(const std::function<void()>& call) {
   try {
     call();
   } catch (const config::RaisedError& raised) {
-    return raised.number;
+    return raised.status;
   }
-  return 0;
+  return {};
 }
 
 // A second, independent handle and view on a block, to look at its raw bytes

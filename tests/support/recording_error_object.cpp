@@ -6,24 +6,24 @@ namespace dovel::testing {
 
 namespace automation = platform::automation;
 
-std::int32_t RecordingErrorObject::FailureFor(std::u16string_view member) const {
+std::error_code RecordingErrorObject::FailureFor(std::u16string_view member) const {
   for (const auto& [name, number] : failing_) {
-    if (name == member) return number;
+    if (name == member) return RuntimeStatus(number);
   }
-  return 0;
+  return {};
 }
 
-std::int32_t RecordingErrorObject::PutProperty(std::u16string_view name, const automation::Variant& value) {
+std::error_code RecordingErrorObject::PutProperty(std::u16string_view name, const automation::Variant& value) {
   std::u16string member = std::u16string(name) + u"=";
   calls_.push_back({member, {value}, 0});
   return FailureFor(member);
 }
 
-std::int32_t RecordingErrorObject::GetProperty(std::u16string_view, automation::Variant&) {
-  return automation::kErrMemberNotFound;
+std::error_code RecordingErrorObject::GetProperty(std::u16string_view, automation::Variant&) {
+  return RuntimeError::kMemberNotFound;
 }
 
-std::int32_t RecordingErrorObject::Call(std::u16string_view name, std::span<automation::Variant> args,
+std::error_code RecordingErrorObject::Call(std::u16string_view name, std::span<automation::Variant> args,
                                         automation::Variant*) {
   Received call{std::u16string(name), std::vector<automation::Variant>(args.begin(), args.end()), 0};
   for (const auto& arg : args) {

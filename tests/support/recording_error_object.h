@@ -20,9 +20,9 @@ class RecordingErrorObject final : public platform::automation::Dispatch {
     std::int16_t level_seen_by_reference = 0;
   };
 
-  std::int32_t PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
-  std::int32_t GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
-  std::int32_t Call(std::u16string_view name, std::span<platform::automation::Variant> args,
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
+  [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
                     platform::automation::Variant* result) override;
 
   // Makes the named member (e.g. u"Add" or u"AddlText=") fail with `number`.
@@ -36,7 +36,7 @@ class RecordingErrorObject final : public platform::automation::Dispatch {
   std::vector<Received> Reports() const;
 
  private:
-  std::int32_t FailureFor(std::u16string_view member) const;
+  std::error_code FailureFor(std::u16string_view member) const;
 
   std::vector<Received> calls_;
   std::vector<std::pair<std::u16string, std::int32_t>> failing_;

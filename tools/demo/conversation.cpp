@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 #include <string>
+#include <system_error>
 
 #include "client/queue_client.h"
 #include "com/cls_msg_queue.h"
@@ -26,6 +27,12 @@ constexpr int kDiagRefreshMs = 1500;
 constexpr int kTimeoutMs = 2500;
 constexpr std::int16_t kInactivitySeconds = 2;
 constexpr int kGiveUpMs = 20'000;
+
+// The queue object lives on this thread, so its members cannot refuse a
+// call; one that does anyway ends the demonstration with its reason.
+void Must(std::error_code status) {
+  if (status) throw std::system_error(status, "queue object");
+}
 
 class Conversation {
  public:
@@ -66,14 +73,14 @@ void Conversation::OnEvent(com::QueueEvent event) {
       break;
     case com::QueueEvent::InactiveSession:
       Say("InactiveSession: only keep-alives for " + std::to_string(kInactivitySeconds) + " s");
-      queue_->InactivityComplete();
+      Must(queue_->InactivityComplete());
       inactivity_completed_ = true;
       Say("InactivityComplete: watching again");
       break;
     case com::QueueEvent::DiagRefresh:
       Say("DiagRefresh: " + std::to_string(client_->Queued()) + " message(s) waiting");
       if (inactivity_completed_) {
-        queue_->UnloadQueue();
+        Must(queue_->UnloadQueue());
         Say("UnloadQueue: engine stopped");
         done_ = true;
       }
@@ -91,14 +98,14 @@ int Conversation::Run() {
 
   queue_ = com::clsMsgQueue::New();
   std::u16string work, current, last;
-  queue_->get_WorkQueueGUID(work);
-  queue_->get_CurrentMsgGUID(current);
-  queue_->get_LastSentMsgGUID(last);
+  Must(queue_->get_WorkQueueGUID(work));
+  Must(queue_->get_CurrentMsgGUID(current));
+  Must(queue_->get_LastSentMsgGUID(last));
   std::shared_ptr<platform::Timer> worker;
-  queue_->get_WorkerTimer(worker);
+  Must(queue_->get_WorkerTimer(worker));
   if (work.empty() || worker == nullptr || !worker->Enabled()) {
     std::cerr << "the queue did not start; see the error log\n";
-    queue_->UnloadQueue();
+    Must(queue_->UnloadQueue());
     return 1;
   }
   Say("queue started, worker polling every " + std::to_string(worker->Interval()) + " ms");
@@ -108,14 +115,14 @@ int Conversation::Run() {
 
   client_ = std::make_unique<client::QueueClient>(work, current, last);
   std::uint32_t cookie = 0;
-  queue_->Advise([this](com::QueueEvent event) { OnEvent(event); }, cookie);
-  queue_->put_InactivityTimeout(kInactivitySeconds);
+  Must(queue_->Advise([this](com::QueueEvent event) { OnEvent(event); }, cookie));
+  Must(queue_->put_InactivityTimeout(kInactivitySeconds));
   std::shared_ptr<platform::Timer> timer;
-  queue_->get_HeartbeatTimer(timer);
+  Must(queue_->get_HeartbeatTimer(timer));
   Arm(timer, kHeartbeatMs);
-  queue_->get_DiagRefreshTimer(timer);
+  Must(queue_->get_DiagRefreshTimer(timer));
   Arm(timer, kDiagRefreshMs);
-  queue_->get_TimeoutTimer(timer);
+  Must(queue_->get_TimeoutTimer(timer));
   Arm(timer, kTimeoutMs);
 
   platform::ChildProcess poster({platform::CurrentExecutablePath(), "--poster", ToUtf8(work), ToUtf8(current),
@@ -129,8 +136,8 @@ int Conversation::Run() {
   loop.RunUntil([&] { return done_ || gave_up; });
 
   poster.Wait();
-  queue_->Unadvise(cookie);
-  queue_->UnloadQueue();
+  Must(queue_->Unadvise(cookie));
+  Must(queue_->UnloadQueue());
   queue_.reset();
   client_.reset();
   if (gave_up) {

@@ -11,6 +11,9 @@ namespace {
 
 bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
 
+// The queue object's statuses are HRESULTs already; here they leave as such.
+HRESULT Returned(std::error_code status) { return ErrorNumber(status); }
+
 }  // namespace
 
 ComMsgQueue::ComMsgQueue() : queue_(clsMsgQueue::New()) {}
@@ -23,23 +26,23 @@ ComMsgQueue::~ComMsgQueue() {
   if (!watch.expired()) platform::com_server::ServerLifetime::Lock();
 }
 
-STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return queue_->put_Disconnecting(IsTrue(bVal)); }
+STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return Returned(queue_->put_Disconnecting(IsTrue(bVal))); }
 
-STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return queue_->put_InactivityTimeout(iVal); }
+STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return Returned(queue_->put_InactivityTimeout(iVal)); }
 
 STDMETHODIMP ComMsgQueue::put_PanelEventWarning(VARIANT_BOOL bVal) {
-  return queue_->put_PanelEventWarning(IsTrue(bVal));
+  return Returned(queue_->put_PanelEventWarning(IsTrue(bVal)));
 }
 
-STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return queue_->put_Unattended(IsTrue(bVal)); }
+STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return Returned(queue_->put_Unattended(IsTrue(bVal))); }
 
-STDMETHODIMP ComMsgQueue::InactivityComplete() { return queue_->InactivityComplete(); }
+STDMETHODIMP ComMsgQueue::InactivityComplete() { return Returned(queue_->InactivityComplete()); }
 
 HRESULT ComMsgQueue::GetTimer(TimerGetter getter, IDispatch** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::shared_ptr<platform::Timer> timer;
-  const HRESULT hr = ((*queue_).*getter)(timer);
+  const HRESULT hr = Returned(((*queue_).*getter)(timer));
   // An inert object has no timers: success, and no object.
   if (FAILED(hr) || timer == nullptr) return hr;
   ComQueueTimer* object = ComQueueTimer::Create(std::move(timer));
@@ -68,7 +71,7 @@ HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::u16string guid;
-  const HRESULT hr = ((*queue_).*getter)(guid);
+  const HRESULT hr = Returned(((*queue_).*getter)(guid));
   if (FAILED(hr)) return hr;
   *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(guid.data()), static_cast<UINT>(guid.size()));
   return *out == nullptr ? E_OUTOFMEMORY : S_OK;
@@ -84,7 +87,7 @@ STDMETHODIMP ComMsgQueue::get_LastSentMsgGUID(BSTR* szVal) {
   return GetGuid(&clsMsgQueue::get_LastSentMsgGUID, szVal);
 }
 
-STDMETHODIMP ComMsgQueue::UnloadQueue() { return queue_->UnloadQueue(); }
+STDMETHODIMP ComMsgQueue::UnloadQueue() { return Returned(queue_->UnloadQueue()); }
 
 STDMETHODIMP ComMsgQueue::EnumConnectionPoints(IEnumConnectionPoints** out) {
   return platform::com_server::EnumConnectionPoints(this, DIID___clsMsgQueue, *this, out);
@@ -105,17 +108,19 @@ HRESULT ComMsgQueue::AdviseSink(platform::com_server::EventDelivery deliver, DWO
   auto own_cookie = std::make_shared<std::uint32_t>(0);
   std::weak_ptr<clsMsgQueue> queue = queue_;
   std::uint32_t given = 0;
-  const HRESULT hr = queue_->Advise(
+  const HRESULT hr = Returned(queue_->Advise(
       [deliver = std::move(deliver), own_cookie, queue](QueueEvent event) {
         if (deliver(static_cast<DISPID>(event))) return;
-        if (const auto alive = queue.lock()) alive->Unadvise(*own_cookie);
+        // A sink that cannot be called any more is let go; the cookie may
+        // already be gone, and either way there is nothing to tell anyone.
+        if (const auto alive = queue.lock()) static_cast<void>(alive->Unadvise(*own_cookie));
       },
-      given);
+      given));
   *own_cookie = given;
   *cookie = given;
   return hr;
 }
 
-HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return queue_->Unadvise(cookie); }
+HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return Returned(queue_->Unadvise(cookie)); }
 
 }  // namespace dovel::com::win32

@@ -59,8 +59,8 @@ class ComMsgQueue final
   HRESULT UnadviseSink(DWORD cookie) override;
 
  private:
-  using TimerGetter = std::int32_t (clsMsgQueue::*)(std::shared_ptr<platform::Timer>&);
-  using GuidGetter = std::int32_t (clsMsgQueue::*)(std::u16string&);
+  using TimerGetter = std::error_code (clsMsgQueue::*)(std::shared_ptr<platform::Timer>&);
+  using GuidGetter = std::error_code (clsMsgQueue::*)(std::u16string&);
   HRESULT GetTimer(TimerGetter getter, IDispatch** out);
   HRESULT GetGuid(GuidGetter getter, BSTR* out);
 

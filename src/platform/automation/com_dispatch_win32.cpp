@@ -17,15 +17,21 @@ namespace {
 
 static_assert(sizeof(OLECHAR) == sizeof(char16_t), "automation text is UTF-16 on Windows");
 
-constexpr std::int32_t kErrInvalidCall = 5;
-constexpr std::int32_t kErrOutOfMemory = 7;
-constexpr std::int32_t kErrSubscriptOutOfRange = 9;
-constexpr std::int32_t kErrNoAutomation = 430;
-constexpr std::int32_t kErrAutomation = 440;
-constexpr std::int32_t kErrNoNamedArguments = 446;
-constexpr std::int32_t kErrNamedArgumentNotFound = 448;
-constexpr std::int32_t kErrArgumentNotOptional = 449;
-constexpr std::int32_t kErrUnsupportedType = 458;
+// This file translates between HRESULTs and runtime error numbers, so it
+// works in bare numbers; statuses leave it typed.
+constexpr std::int32_t kErrInvalidCall = ErrorNumber(RuntimeError::kInvalidProcedureCall);
+constexpr std::int32_t kErrOverflow = ErrorNumber(RuntimeError::kOverflow);
+constexpr std::int32_t kErrOutOfMemory = ErrorNumber(RuntimeError::kOutOfMemory);
+constexpr std::int32_t kErrSubscriptOutOfRange = ErrorNumber(RuntimeError::kSubscriptOutOfRange);
+constexpr std::int32_t kErrTypeMismatch = ErrorNumber(RuntimeError::kTypeMismatch);
+constexpr std::int32_t kErrNoAutomation = ErrorNumber(RuntimeError::kNoAutomation);
+constexpr std::int32_t kErrMemberNotFound = ErrorNumber(RuntimeError::kMemberNotFound);
+constexpr std::int32_t kErrAutomation = ErrorNumber(RuntimeError::kAutomationError);
+constexpr std::int32_t kErrNoNamedArguments = ErrorNumber(RuntimeError::kNoNamedArguments);
+constexpr std::int32_t kErrNamedArgumentNotFound = ErrorNumber(RuntimeError::kNamedArgumentNotFound);
+constexpr std::int32_t kErrArgumentNotOptional = ErrorNumber(RuntimeError::kArgumentNotOptional);
+constexpr std::int32_t kErrWrongArgumentCount = ErrorNumber(RuntimeError::kWrongArgumentCount);
+constexpr std::int32_t kErrUnsupportedType = ErrorNumber(RuntimeError::kUnsupportedType);
 
 // VARIANTs that are cleared when they go, whatever they came to hold.
 class VariantList {
@@ -56,11 +62,20 @@ class ComDispatch final : public Dispatch {
 
   IDispatch* object() const { return object_; }
 
-  std::int32_t PutProperty(std::u16string_view name, const Variant& value) override;
-  std::int32_t GetProperty(std::u16string_view name, Variant& result) override;
-  std::int32_t Call(std::u16string_view name, std::span<Variant> args, Variant* result) override;
+  std::error_code PutProperty(std::u16string_view name, const Variant& value) override {
+    return RuntimeStatus(PutNumber(name, value));
+  }
+  std::error_code GetProperty(std::u16string_view name, Variant& result) override {
+    return RuntimeStatus(GetNumber(name, result));
+  }
+  std::error_code Call(std::u16string_view name, std::span<Variant> args, Variant* result) override {
+    return RuntimeStatus(CallNumber(name, args, result));
+  }
 
  private:
+  std::int32_t PutNumber(std::u16string_view name, const Variant& value);
+  std::int32_t GetNumber(std::u16string_view name, Variant& result);
+  std::int32_t CallNumber(std::u16string_view name, std::span<Variant> args, Variant* result);
   std::int32_t Invoke(std::u16string_view name, WORD flags, DISPPARAMS& params, Variant* result);
 
   IDispatch* object_;
@@ -322,7 +337,7 @@ std::int32_t ComDispatch::Invoke(std::u16string_view name, WORD flags, DISPPARAM
   return result != nullptr ? FromVariant(out[0], *result) : 0;
 }
 
-std::int32_t ComDispatch::PutProperty(std::u16string_view name, const Variant& value) {
+std::int32_t ComDispatch::PutNumber(std::u16string_view name, const Variant& value) {
   try {
     VariantList args(1);
     if (const std::int32_t error = ToVariant(value, args[0]); error != 0) return error;
@@ -334,7 +349,7 @@ std::int32_t ComDispatch::PutProperty(std::u16string_view name, const Variant& v
   }
 }
 
-std::int32_t ComDispatch::GetProperty(std::u16string_view name, Variant& result) {
+std::int32_t ComDispatch::GetNumber(std::u16string_view name, Variant& result) {
   try {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
     Variant value;
@@ -346,7 +361,7 @@ std::int32_t ComDispatch::GetProperty(std::u16string_view name, Variant& result)
   }
 }
 
-std::int32_t ComDispatch::Call(std::u16string_view name, std::span<Variant> args, Variant* result) {
+std::int32_t ComDispatch::CallNumber(std::u16string_view name, std::span<Variant> args, Variant* result) {
   try {
     VariantList list(args.size());
     // Invoke takes the arguments last first.

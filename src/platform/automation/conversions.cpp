@@ -14,30 +14,30 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The number a variant stands for, before range checks.
-std::int32_t NumericValue(const Variant& from, double& value) {
+std::error_code NumericValue(const Variant& from, double& value) {
   const auto& v = from.value();
   if (std::holds_alternative<Empty>(v)) value = 0;
   else if (auto* i16 = std::get_if<std::int16_t>(&v)) value = *i16;
   else if (auto* ref = std::get_if<Int16Ref>(&v)) {
-    if (ref->target == nullptr) return kErrTypeMismatch;
+    if (ref->target == nullptr) return RuntimeError::kTypeMismatch;
     value = *ref->target;
   } else if (auto* i32 = std::get_if<std::int32_t>(&v)) value = *i32;
   else if (auto* d = std::get_if<double>(&v)) value = *d;
   else if (auto* date = std::get_if<Date>(&v)) value = date->value;
   else if (auto* b = std::get_if<bool>(&v)) value = *b ? -1 : 0;
   else if (auto* text = std::get_if<std::u16string>(&v)) return ParseNumber(*text, value);
-  else return kErrTypeMismatch;
-  return std::isfinite(value) ? 0 : kErrOverflow;
+  else return RuntimeError::kTypeMismatch;
+  return std::isfinite(value) ? std::error_code{} : std::error_code(RuntimeError::kOverflow);
 }
 
 template <class Int>
-std::int32_t ToInteger(const Variant& from, Int& value, double lowest, double highest) {
+std::error_code ToInteger(const Variant& from, Int& value, double lowest, double highest) {
   double number = 0;
-  if (const std::int32_t error = NumericValue(from, number); error != 0) return error;
+  if (const std::error_code error = NumericValue(from, number)) return error;
   const double rounded = RoundHalfToEven(number);
-  if (rounded < lowest || rounded > highest) return kErrOverflow;
+  if (rounded < lowest || rounded > highest) return RuntimeError::kOverflow;
   value = static_cast<Int>(rounded);
-  return 0;
+  return {};
 }
 
 // The power of ten of a well-formed number's first significant digit
@@ -74,7 +74,7 @@ std::int64_t DecimalExponent(std::string_view number) {
 
 }  // namespace
 
-std::int32_t ParseNumber(std::u16string_view text, double& value) {
+std::error_code ParseNumber(std::u16string_view text, double& value) {
   std::size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
   std::size_t end = text.size();
@@ -91,16 +91,16 @@ std::int32_t ParseNumber(std::u16string_view text, double& value) {
     ++j;
     while (j < end && IsDigit(text[j])) ascii += static_cast<char>(text[j++]), ++digits;
   }
-  if (digits == 0) return kErrTypeMismatch;
+  if (digits == 0) return RuntimeError::kTypeMismatch;
   if (j < end && (text[j] == u'e' || text[j] == u'E')) {
     ascii += 'e';
     ++j;
     if (j < end && (text[j] == u'+' || text[j] == u'-')) ascii += static_cast<char>(text[j++]);
     std::size_t exponent_digits = 0;
     while (j < end && IsDigit(text[j])) ascii += static_cast<char>(text[j++]), ++exponent_digits;
-    if (exponent_digits == 0) return kErrTypeMismatch;
+    if (exponent_digits == 0) return RuntimeError::kTypeMismatch;
   }
-  if (j != end) return kErrTypeMismatch;
+  if (j != end) return RuntimeError::kTypeMismatch;
 
   // from_chars ignores the process locale and takes no leading '+'.
   const char* first = ascii.data();
@@ -109,14 +109,14 @@ std::int32_t ParseNumber(std::u16string_view text, double& value) {
   const auto [end_of_number, error] = std::from_chars(first, ascii.data() + ascii.size(), parsed);
   if (error == std::errc::result_out_of_range) {
     // Too small to hold is zero; too large is an overflow.
-    if (DecimalExponent(ascii) >= 0) return kErrOverflow;
+    if (DecimalExponent(ascii) >= 0) return RuntimeError::kOverflow;
     value = 0;
-    return 0;
+    return {};
   }
-  if (!std::isfinite(parsed)) return kErrOverflow;
-  if (error != std::errc() || end_of_number != ascii.data() + ascii.size()) return kErrTypeMismatch;
+  if (!std::isfinite(parsed)) return RuntimeError::kOverflow;
+  if (error != std::errc() || end_of_number != ascii.data() + ascii.size()) return RuntimeError::kTypeMismatch;
   value = parsed;
-  return 0;
+  return {};
 }
 
 double RoundHalfToEven(double value) {
@@ -127,15 +127,15 @@ double RoundHalfToEven(double value) {
   return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
 }
 
-std::int32_t ToByte(const Variant& from, std::uint8_t& value) {
+std::error_code ToByte(const Variant& from, std::uint8_t& value) {
   return ToInteger(from, value, 0, 255);
 }
 
-std::int32_t ToInt16(const Variant& from, std::int16_t& value) {
+std::error_code ToInt16(const Variant& from, std::int16_t& value) {
   return ToInteger(from, value, -32768, 32767);
 }
 
-std::int32_t ToInt32(const Variant& from, std::int32_t& value) {
+std::error_code ToInt32(const Variant& from, std::int32_t& value) {
   return ToInteger(from, value, -2147483648.0, 2147483647.0);
 }
 

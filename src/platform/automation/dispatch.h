@@ -3,28 +3,25 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <system_error>
 
 #include "platform/automation/variant.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::automation {
 
-// Error numbers that late-bound calls produce themselves.
-inline constexpr std::int32_t kErrMemberNotFound = 438;   // no such property or method
-inline constexpr std::int32_t kErrCannotCreateObject = 429;
-inline constexpr std::int32_t kErrWrongArgumentCount = 450;
-
 // An object called by member name, the way IDispatch::Invoke is used: a
-// property put, a property get or a method call. Every member returns 0 or
-// the error number of the failure; it never throws.
+// property put, a property get or a method call. Every member returns
+// success or the failure's runtime error; it never throws.
 // Threads: on the thread of the apartment that created the object.
 class Dispatch {
  public:
   virtual ~Dispatch() = default;
 
-  virtual std::int32_t PutProperty(std::u16string_view name, const Variant& value) = 0;
-  virtual std::int32_t GetProperty(std::u16string_view name, Variant& result) = 0;
+  [[nodiscard]] virtual std::error_code PutProperty(std::u16string_view name, const Variant& value) = 0;
+  [[nodiscard]] virtual std::error_code GetProperty(std::u16string_view name, Variant& result) = 0;
   // `args` in positional order; by-reference arguments arrive as Int16Ref.
-  virtual std::int32_t Call(std::u16string_view name, std::span<Variant> args, Variant* result) = 0;
+  [[nodiscard]] virtual std::error_code Call(std::u16string_view name, std::span<Variant> args, Variant* result) = 0;
 };
 
 }  // namespace dovel::platform::automation

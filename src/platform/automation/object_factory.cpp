@@ -10,12 +10,12 @@ bool ClassTable::CaseInsensitiveLess::operator()(std::string_view a, std::string
                                       [&](char x, char y) { return lower(x) < lower(y); });
 }
 
-std::int32_t ClassTable::CreateObject(std::string_view prog_id, ObjectRef& object) {
+std::error_code ClassTable::CreateObject(std::string_view prog_id, ObjectRef& object) {
   Creator creator;
   {
     std::lock_guard lock(mutex_);
     const auto found = creators_.find(prog_id);
-    if (found == creators_.end()) return kErrCannotCreateObject;
+    if (found == creators_.end()) return RuntimeError::kCannotCreateObject;
     creator = found->second;
   }
   // The creator runs unlocked: a component may create others while it starts.
@@ -23,11 +23,11 @@ std::int32_t ClassTable::CreateObject(std::string_view prog_id, ObjectRef& objec
   try {
     made = creator();
   } catch (...) {
-    return kErrCannotCreateObject;
+    return RuntimeError::kCannotCreateObject;
   }
-  if (made == nullptr) return kErrCannotCreateObject;
+  if (made == nullptr) return RuntimeError::kCannotCreateObject;
   object = std::move(made);
-  return 0;
+  return {};
 }
 
 void ClassTable::Register(std::string prog_id, Creator creator) {

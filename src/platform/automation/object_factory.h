@@ -22,16 +22,16 @@ class ObjectFactory {
 
   virtual ~ObjectFactory() = default;
 
-  // Returns 0 and a new object, or 429 when no class has that identifier or
+  // Returns success and a new object, or kCannotCreateObject when no class has that identifier or
   // its creator made nothing.
-  virtual std::int32_t CreateObject(std::string_view prog_id, ObjectRef& object) = 0;
+  [[nodiscard]] virtual std::error_code CreateObject(std::string_view prog_id, ObjectRef& object) = 0;
 };
 
 // The class table used where the platform has no object registry of its
 // own, and by tests to put a double in place of an outside component.
 class ClassTable final : public ObjectFactory {
  public:
-  std::int32_t CreateObject(std::string_view prog_id, ObjectRef& object) override;
+  [[nodiscard]] std::error_code CreateObject(std::string_view prog_id, ObjectRef& object) override;
 
   void Register(std::string prog_id, Creator creator);
   void Unregister(std::string_view prog_id);

@@ -33,25 +33,25 @@ bool EnsureApartment() {
 // server the class is registered with.
 class ComObjectFactory final : public ObjectFactory {
  public:
-  std::int32_t CreateObject(std::string_view prog_id, ObjectRef& object) override {
+  std::error_code CreateObject(std::string_view prog_id, ObjectRef& object) override {
     try {
-      if (prog_id.empty() || !EnsureApartment()) return kErrCannotCreateObject;
+      if (prog_id.empty() || !EnsureApartment()) return RuntimeError::kCannotCreateObject;
       const std::u16string wide16 = FromUtf8(prog_id);
       const std::wstring wide(wide16.begin(), wide16.end());
       CLSID clsid{};
-      if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) return kErrCannotCreateObject;
+      if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) return RuntimeError::kCannotCreateObject;
       IDispatch* created = nullptr;
       if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void**>(&created))) ||
           created == nullptr) {
-        return kErrCannotCreateObject;
+        return RuntimeError::kCannotCreateObject;
       }
       ObjectRef made = WrapDispatch(created);
       created->Release();
-      if (made == nullptr) return kErrCannotCreateObject;
+      if (made == nullptr) return RuntimeError::kCannotCreateObject;
       object = std::move(made);
-      return 0;
+      return {};
     } catch (...) {
-      return kErrCannotCreateObject;
+      return RuntimeError::kCannotCreateObject;
     }
   }
 };

@@ -10,7 +10,7 @@
 namespace dovel::platform::com_server {
 namespace {
 
-constexpr std::int32_t kErrMemberNotFound = automation::kErrMemberNotFound;
+constexpr std::int32_t kErrMemberNotFound = ErrorNumber(RuntimeError::kMemberNotFound);
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
@@ -23,7 +23,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 // references, everything else is converted by value.
 std::int32_t Argument(const VARIANT& from, automation::Variant& to) {
   if (from.vt == (VT_I2 | VT_BYREF)) {
-    if (from.piVal == nullptr) return automation::kErrTypeMismatch;
+    if (from.piVal == nullptr) return ErrorNumber(RuntimeError::kTypeMismatch);
     to = automation::Int16Ref{from.piVal};
     return 0;
   }
@@ -88,13 +88,13 @@ STDMETHODIMP DispatchBridge::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DIS
         if (argument_error != nullptr) *argument_error = 0;
         return DISP_E_TYPEMISMATCH;
       }
-      const std::int32_t e = target_->PutProperty(name, value);
+      const std::int32_t e = ErrorNumber(target_->PutProperty(name, value));
       return e == 0 ? S_OK : Failure(e, exception);
     }
     automation::Variant value;
     std::int32_t e = 0;
     if ((flags & DISPATCH_PROPERTYGET) && !(flags & DISPATCH_METHOD) && params->cArgs == 0) {
-      e = target_->GetProperty(name, value);
+      e = ErrorNumber(target_->GetProperty(name, value));
     } else {
       std::vector<automation::Variant> args(params->cArgs);
       for (UINT i = 0; i < params->cArgs; ++i) {
@@ -104,7 +104,7 @@ STDMETHODIMP DispatchBridge::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DIS
           return DISP_E_TYPEMISMATCH;
         }
       }
-      e = target_->Call(name, args, &value);
+      e = ErrorNumber(target_->Call(name, args, &value));
     }
     if (e != 0) return Failure(e, exception);
     if (result != nullptr && !value.Is<automation::Empty>()) {

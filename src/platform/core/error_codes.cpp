@@ -16,7 +16,6 @@ class SystemErrorCategory final : public std::error_category {
   const char* name() const noexcept override { return "dovel.system"; }
   std::string message(int value) const override {
     switch (static_cast<SystemError>(value)) {
-      case SystemError::kSuccess: return "success";
       case SystemError::kInvalidFunction: return "the operation failed";
       case SystemError::kFileNotFound: return "no such block, key or value";
       case SystemError::kTooManyOpenFiles: return "out of descriptors";
@@ -28,7 +27,6 @@ class SystemErrorCategory final : public std::error_category {
       case SystemError::kInvalidParameter: return "invalid parameter";
       case SystemError::kDiskFull: return "the disk is full";
       case SystemError::kInvalidName: return "invalid name";
-      case SystemError::kBadArguments: return "an identifier is not 38 characters long";
       case SystemError::kBadPathname: return "a key path has an empty component";
       case SystemError::kAlreadyExists: return "already exists";
       case SystemError::kFilenameExcedRange: return "the name is too long";
@@ -38,7 +36,6 @@ class SystemErrorCategory final : public std::error_category {
       case SystemError::kRegistryCorrupt: return "the registry store is damaged";
       case SystemError::kRegistryIoFailed: return "the registry store could not be read or written";
       case SystemError::kKeyDeleted: return "the key was deleted";
-      case SystemError::kFileCorrupt: return "a list's chain is broken";
       case SystemError::kNoSystemResources: return "out of system resources";
     }
     return Numbered("system error", value);
@@ -56,7 +53,12 @@ class RuntimeErrorCategory final : public std::error_category {
       case RuntimeError::kOutOfMemory: return "out of memory";
       case RuntimeError::kSubscriptOutOfRange: return "subscript out of range";
       case RuntimeError::kTypeMismatch: return "type mismatch";
+      case RuntimeError::kInternalError: return "internal error";
+      case RuntimeError::kBadFileName: return "bad file name or number";
+      case RuntimeError::kPathFileAccess: return "path/file access error";
       case RuntimeError::kObjectNotSet: return "object variable not set";
+      case RuntimeError::kBadIdentifierLength: return "an identifier is not 38 characters long";
+      case RuntimeError::kBrokenChain: return "a list's chain does not come back to its head";
       case RuntimeError::kInvalidPropertyValue: return "invalid property value";
       case RuntimeError::kCannotCreateObject: return "cannot create object";
       case RuntimeError::kNoAutomation: return "class does not support automation";
@@ -77,7 +79,6 @@ class HResultCategory final : public std::error_category {
   const char* name() const noexcept override { return "dovel.hresult"; }
   std::string message(int value) const override {
     switch (static_cast<HResult>(value)) {
-      case HResult::kOk: return "S_OK";
       case HResult::kNoConnection: return "no such connection";
       case HResult::kWrongThread: return "called from another thread";
       case HResult::kParameterNotFound: return "parameter not found";

@@ -20,7 +20,6 @@ namespace dovel {
 // this space on every system (the POSIX layer translates errno), because
 // they become result codes and error numbers that callers and logs rely on.
 enum class SystemError : std::int32_t {
-  kSuccess = 0,
   kInvalidFunction = 1,  // a failure with no closer code
   kFileNotFound = 2,
   kTooManyOpenFiles = 4,
@@ -32,7 +31,6 @@ enum class SystemError : std::int32_t {
   kInvalidParameter = 87,
   kDiskFull = 112,
   kInvalidName = 123,
-  kBadArguments = 160,  // an identifier that is not exactly 38 characters
   kBadPathname = 161,   // an empty component in a registry key path
   kAlreadyExists = 183,
   kFilenameExcedRange = 206,
@@ -42,12 +40,12 @@ enum class SystemError : std::int32_t {
   kRegistryCorrupt = 1009,  // the store is corrupt or not a registry store
   kRegistryIoFailed = 1016,
   kKeyDeleted = 1018,  // the open key no longer exists
-  kFileCorrupt = 1392,  // a list whose chain does not come back to its head
   kNoSystemResources = 1450,
 };
 
-// Error numbers of the automation runtime: what the system's procedures
-// raise and report, and what a late-bound call returns.
+// Error numbers of the automation runtime, and the system's own numbers
+// raised the same way: what procedures raise and report, and what a
+// late-bound call returns.
 enum class RuntimeError : std::int32_t {
   kGuidSourceFailed = 1,  // GetGUID's result when no GUID could be made
   kInvalidProcedureCall = 5,
@@ -56,7 +54,12 @@ enum class RuntimeError : std::int32_t {
   kSubscriptOutOfRange = 9,
   // Also raised for a record or list head that is not attached to a block.
   kTypeMismatch = 13,
+  kNotAttached = kTypeMismatch,
+  kInternalError = 51,
+  kBadFileName = 52,  // LogError before a usable AppErrorFile
+  kPathFileAccess = 75,  // directory or file cannot be written
   kObjectNotSet = 91,
+  kBadIdentifierLength = 160,  // an identifier that is not exactly 38 characters
   kInvalidPropertyValue = 380,  // also: a value too long for its field
   kCannotCreateObject = 429,
   kNoAutomation = 430,
@@ -67,17 +70,30 @@ enum class RuntimeError : std::int32_t {
   kArgumentNotOptional = 449,
   kWrongArgumentCount = 450,
   kUnsupportedType = 458,
+  kBrokenChain = 1392,  // a list whose chain does not come back to its head
 };
 
-// COM status codes (HRESULTs) the system returns itself. Any other HRESULT
+// COM status codes (HRESULTs) the system returns itself. Success in every
+// space is the empty std::error_code, never a named zero: a zero in one
+// category would not compare equal to success in another. Any other HRESULT
 // met at the COM boundary travels in the same category by its value.
 enum class HResult : std::int32_t {
-  kOk = 0,
   kNoConnection = static_cast<std::int32_t>(0x80040200u),  // CONNECT_E_NOCONNECTION
   // A call from a thread other than the one that created the object.
   kWrongThread = static_cast<std::int32_t>(0x8001010Eu),  // RPC_E_WRONG_THREAD
   kParameterNotFound = static_cast<std::int32_t>(0x80020004u),  // DISP_E_PARAMNOTFOUND
 };
+
+}  // namespace dovel
+
+template <>
+struct std::is_error_code_enum<dovel::SystemError> : std::true_type {};
+template <>
+struct std::is_error_code_enum<dovel::RuntimeError> : std::true_type {};
+template <>
+struct std::is_error_code_enum<dovel::HResult> : std::true_type {};
+
+namespace dovel {
 
 const std::error_category& system_error_category() noexcept;
 const std::error_category& runtime_error_category() noexcept;
@@ -103,12 +119,11 @@ std::error_code HResultStatus(std::int32_t hresult) noexcept;
 inline std::int32_t ErrorNumber(const std::error_code& status) noexcept {
   return static_cast<std::int32_t>(status.value());
 }
+template <class Code>
+  requires std::is_error_code_enum_v<Code>
+constexpr std::int32_t ErrorNumber(Code code) noexcept {
+  return static_cast<std::int32_t>(code);
+}
 
 }  // namespace dovel
 
-template <>
-struct std::is_error_code_enum<dovel::SystemError> : std::true_type {};
-template <>
-struct std::is_error_code_enum<dovel::RuntimeError> : std::true_type {};
-template <>
-struct std::is_error_code_enum<dovel::HResult> : std::true_type {};

@@ -9,7 +9,7 @@
 
 namespace dovel::platform::win32_error {
 #define DOVEL_SYSTEM_NUMBER(name) inline constexpr std::int32_t name = static_cast<std::int32_t>(SystemError::name)
-DOVEL_SYSTEM_NUMBER(kSuccess);
+inline constexpr std::int32_t kSuccess = 0;
 DOVEL_SYSTEM_NUMBER(kInvalidFunction);
 DOVEL_SYSTEM_NUMBER(kFileNotFound);
 DOVEL_SYSTEM_NUMBER(kTooManyOpenFiles);

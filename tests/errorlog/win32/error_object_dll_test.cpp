@@ -68,11 +68,11 @@ TEST_F(ErrorObjectDll, ReportMadeLateBoundLandsInTheLogFile) {
   ScopedEnv log_dir("DOVEL_LOG_DIR", directory.path().string());
   automation::ObjectRef logger = NewObject();
   ASSERT_NE(logger, nullptr);
-  EXPECT_EQ(logger->PutProperty(u"AppName", u"Comm"), 0);
-  EXPECT_EQ(logger->PutProperty(u"AppVersion", u"1.0.31"), 0);
-  EXPECT_EQ(logger->PutProperty(u"WarningLevel", std::int16_t{5}), 0);
-  EXPECT_EQ(logger->PutProperty(u"appErrorFile", u"Comm.err"), 0);  // any letter case
-  EXPECT_EQ(logger->PutProperty(u"FileSection", u"COMM"), 0);
+  EXPECT_EQ(logger->PutProperty(u"AppName", u"Comm"), std::error_code());
+  EXPECT_EQ(logger->PutProperty(u"AppVersion", u"1.0.31"), std::error_code());
+  EXPECT_EQ(logger->PutProperty(u"WarningLevel", std::int16_t{5}), std::error_code());
+  EXPECT_EQ(logger->PutProperty(u"appErrorFile", u"Comm.err"), std::error_code());  // any letter case
+  EXPECT_EQ(logger->PutProperty(u"FileSection", u"COMM"), std::error_code());
 
   std::int16_t level = 7;
   std::array<automation::Variant, 14> args;
@@ -83,10 +83,10 @@ TEST_F(ErrorObjectDll, ReportMadeLateBoundLandsInTheLogFile) {
   args[7] = u"frmMsgQueue";
   args[8] = u"tmrWorker_Timer()";
   args[13] = automation::Int16Ref{&level};  // by reference, as the reporting sites pass it
-  EXPECT_EQ(logger->Call(u"Add", args, nullptr), 0);
-  EXPECT_EQ(logger->PutProperty(u"AddlText", u""), 0);
-  EXPECT_EQ(logger->Call(u"LogError", {}, nullptr), 0);
-  EXPECT_EQ(logger->Call(u"Clear", {}, nullptr), 0);
+  EXPECT_EQ(logger->Call(u"Add", args, nullptr), std::error_code());
+  EXPECT_EQ(logger->PutProperty(u"AddlText", u""), std::error_code());
+  EXPECT_EQ(logger->Call(u"LogError", {}, nullptr), std::error_code());
+  EXPECT_EQ(logger->Call(u"Clear", {}, nullptr), std::error_code());
 
   const std::string log = ReadAll(directory.path() / "Comm.err");
   EXPECT_THAT(log, HasSubstr("\tComm\t1.0.31\tCOMM\tfrmMsgQueue\ttmrWorker_Timer()\t13\t7"));
@@ -96,20 +96,20 @@ TEST_F(ErrorObjectDll, ReportMadeLateBoundLandsInTheLogFile) {
 TEST_F(ErrorObjectDll, FailuresReachTheCallerAsErrorNumbers) {
   automation::ObjectRef logger = NewObject();
   ASSERT_NE(logger, nullptr);
-  EXPECT_EQ(logger->Call(u"NoSuchMember", {}, nullptr), automation::kErrMemberNotFound);
+  EXPECT_EQ(logger->Call(u"NoSuchMember", {}, nullptr), RuntimeError::kMemberNotFound);
   // Logging before the file is named is the component's own error 52.
   std::array<automation::Variant, 14> args;
   args.fill(automation::Missing{});
   args[0] = std::int32_t{5};
-  EXPECT_EQ(logger->Call(u"Add", args, nullptr), 13);  // a report needs its date and time
+  EXPECT_EQ(ErrorNumber(logger->Call(u"Add", args, nullptr)), 13);  // a report needs its date and time
   args[4] = automation::Date{45000.0};
   args[5] = automation::Date{0.25};
-  ASSERT_EQ(logger->Call(u"Add", args, nullptr), 0);
-  EXPECT_EQ(logger->Call(u"LogError", {}, nullptr), 52);
-  EXPECT_EQ(logger->PutProperty(u"AppErrorFile", u"..\\escape.err"), 380);
+  ASSERT_EQ(ErrorNumber(logger->Call(u"Add", args, nullptr)), 0);
+  EXPECT_EQ(ErrorNumber(logger->Call(u"LogError", {}, nullptr)), 52);
+  EXPECT_EQ(ErrorNumber(logger->PutProperty(u"AppErrorFile", u"..\\escape.err")), 380);
   automation::Variant name;
-  ASSERT_EQ(logger->PutProperty(u"AppName", u"Comm"), 0);
-  ASSERT_EQ(logger->GetProperty(u"appname", name), 0);
+  ASSERT_EQ(ErrorNumber(logger->PutProperty(u"AppName", u"Comm")), 0);
+  ASSERT_EQ(ErrorNumber(logger->GetProperty(u"appname", name)), 0);
   EXPECT_EQ(name, automation::Variant(u"Comm"));
 }
 
@@ -117,12 +117,12 @@ TEST_F(ErrorObjectDll, SelfRegistrationMakesTheProgIdCreatable) {
   using Entry0 = HRESULT(STDAPICALLTYPE*)();
   ASSERT_EQ(Entry<Entry0>("DllRegisterServer")(), S_OK);
   automation::ObjectRef created;
-  EXPECT_EQ(automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created), 0);
+  EXPECT_EQ(automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created), std::error_code());
   EXPECT_NE(created, nullptr);
   created.reset();
   ASSERT_EQ(Entry<Entry0>("DllUnregisterServer")(), S_OK);
   EXPECT_EQ(automation::CurrentObjectFactory().CreateObject("ErrorObject.clsErrorObject", created),
-            automation::kErrCannotCreateObject);
+            RuntimeError::kCannotCreateObject);
   EXPECT_EQ(Entry<Entry0>("DllCanUnloadNow")(), S_OK);
 }
 

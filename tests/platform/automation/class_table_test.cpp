@@ -15,8 +15,8 @@ TEST(ClassTable, CreatesANewObjectPerCall) {
   table.Register("Test.Nothing", [] { return std::make_shared<InertObject>(); });
   ObjectRef first;
   ObjectRef second;
-  ASSERT_EQ(table.CreateObject("Test.Nothing", first), 0);
-  ASSERT_EQ(table.CreateObject("Test.Nothing", second), 0);
+  ASSERT_EQ(table.CreateObject("Test.Nothing", first), std::error_code());
+  ASSERT_EQ(table.CreateObject("Test.Nothing", second), std::error_code());
   EXPECT_NE(first, nullptr);
   EXPECT_NE(second, nullptr);
   EXPECT_NE(first, second);
@@ -31,7 +31,7 @@ TEST(ClassTable, FailuresAreCannotCreateAndLeaveTheReferenceAlone) {
   const auto before = std::make_shared<InertObject>();
   for (const char* prog_id : {"Test.Unknown", "Test.Null", "Test.Throws", ""}) {
     ObjectRef object = before;
-    EXPECT_EQ(table.CreateObject(prog_id, object), kErrCannotCreateObject) << prog_id;
+    EXPECT_EQ(table.CreateObject(prog_id, object), RuntimeError::kCannotCreateObject) << prog_id;
     EXPECT_EQ(object, before) << prog_id;
   }
 }
@@ -48,13 +48,13 @@ TEST(ClassTable, UnregisterAndReRegister) {
     return std::make_shared<InertObject>();
   });
   ObjectRef object;
-  ASSERT_EQ(table.CreateObject("Test.Class", object), 0);
+  ASSERT_EQ(table.CreateObject("Test.Class", object), std::error_code());
   EXPECT_EQ(made_by, 2);
 
   table.Unregister("Test.Class");
   table.Unregister("Test.NeverRegistered");
   object.reset();
-  EXPECT_EQ(table.CreateObject("Test.Class", object), kErrCannotCreateObject);
+  EXPECT_EQ(table.CreateObject("Test.Class", object), RuntimeError::kCannotCreateObject);
   EXPECT_EQ(object, nullptr);
 }
 
@@ -63,10 +63,10 @@ TEST(ClassTable, ACreatorMayCreateOtherObjects) {
   table.Register("Test.Inner", [] { return std::make_shared<InertObject>(); });
   table.Register("Test.Outer", [&] {
     ObjectRef inner;
-    return table.CreateObject("Test.Inner", inner) == 0 ? inner : ObjectRef();
+    return !table.CreateObject("Test.Inner", inner) ? inner : ObjectRef();
   });
   ObjectRef object;
-  EXPECT_EQ(table.CreateObject("Test.Outer", object), 0);
+  EXPECT_EQ(table.CreateObject("Test.Outer", object), std::error_code());
   EXPECT_NE(object, nullptr);
 }
 

@@ -146,16 +146,16 @@ class ScriptedObject final : public IDispatch {
 // A Dispatch of this process, never seen by COM.
 class LocalObject final : public Dispatch {
  public:
-  std::int32_t PutProperty(std::u16string_view, const Variant&) override { return 0; }
-  std::int32_t GetProperty(std::u16string_view, Variant&) override { return 0; }
-  std::int32_t Call(std::u16string_view, std::span<Variant>, Variant*) override { return 0; }
+  std::error_code PutProperty(std::u16string_view, const Variant&) override { return {}; }
+  std::error_code GetProperty(std::u16string_view, Variant&) override { return {}; }
+  std::error_code Call(std::u16string_view, std::span<Variant>, Variant*) override { return {}; }
 };
 
 Variant Echo(Dispatch& object, Variant value) {
   Variant args[] = {std::move(value)};
   Variant result = std::u16string(u"untouched");
-  const std::int32_t error = object.Call(u"Echo", args, &result);
-  EXPECT_EQ(error, 0);
+  const std::error_code error = object.Call(u"Echo", args, &result);
+  EXPECT_EQ(error, std::error_code());
   return result;
 }
 
@@ -165,12 +165,12 @@ TEST(ComDispatch, PutAndGetUseThePropertyFlagsAndTheNamedArgumentOfAPut) {
     const ObjectRef object = WrapDispatch(&com);
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(com.references(), 2u);
-    EXPECT_EQ(object->PutProperty(u"Value", std::int32_t{42}), 0);
+    EXPECT_EQ(object->PutProperty(u"Value", std::int32_t{42}), std::error_code());
     EXPECT_EQ(com.last_flags, DISPATCH_PROPERTYPUT);
     EXPECT_THAT(com.last_named, ElementsAre(DISPID_PROPERTYPUT));
     EXPECT_THAT(com.last_types, ElementsAre(VT_I4));
     Variant value;
-    EXPECT_EQ(object->GetProperty(u"Value", value), 0);
+    EXPECT_EQ(object->GetProperty(u"Value", value), std::error_code());
     EXPECT_EQ(com.last_flags, DISPATCH_PROPERTYGET);
     EXPECT_TRUE(com.last_named.empty());
     EXPECT_EQ(value, Variant(std::int32_t{42}));
@@ -184,13 +184,13 @@ TEST(ComDispatch, ArgumentsGoInReverseOrderAndACallWithAResultMayReadAProperty) 
   const ObjectRef object = WrapDispatch(&com);
   Variant args[] = {std::int32_t{1}, std::int32_t{2}, std::int32_t{3}};
   Variant result;
-  ASSERT_EQ(object->Call(u"Order", args, &result), 0);
+  ASSERT_EQ(object->Call(u"Order", args, &result), std::error_code());
   EXPECT_EQ(result, Variant(u"123"));
   EXPECT_EQ(com.last_flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
   EXPECT_TRUE(com.last_named.empty());
-  ASSERT_EQ(object->Call(u"Order", args, nullptr), 0);
+  ASSERT_EQ(object->Call(u"Order", args, nullptr), std::error_code());
   EXPECT_EQ(com.last_flags, DISPATCH_METHOD);
-  EXPECT_EQ(object->Call(u"Order", {}, &result), 0);
+  EXPECT_EQ(object->Call(u"Order", {}, &result), std::error_code());
   EXPECT_EQ(result, Variant(u""));
 }
 
@@ -199,13 +199,13 @@ TEST(ComDispatch, AByReferenceInt16IsTheCallersOwnVariable) {
   const ObjectRef object = WrapDispatch(&com);
   std::int16_t counter = 41;
   Variant args[] = {Int16Ref{&counter}};
-  ASSERT_EQ(object->Call(u"Bump", args, nullptr), 0);
+  ASSERT_EQ(object->Call(u"Bump", args, nullptr), std::error_code());
   EXPECT_EQ(com.bumped_at, &counter);
   EXPECT_EQ(counter, 42);
   Variant by_value[] = {std::int16_t{41}};
-  EXPECT_EQ(object->Call(u"Bump", by_value, nullptr), kErrTypeMismatch);
+  EXPECT_EQ(object->Call(u"Bump", by_value, nullptr), RuntimeError::kTypeMismatch);
   Variant dangling[] = {Int16Ref{}};
-  EXPECT_EQ(object->Call(u"Bump", dangling, nullptr), kErrTypeMismatch);
+  EXPECT_EQ(object->Call(u"Bump", dangling, nullptr), RuntimeError::kTypeMismatch);
 }
 
 TEST(ComDispatch, EveryVariantTypeTravelsAsItsAutomationTypeAndBack) {
@@ -246,11 +246,11 @@ TEST(ComDispatch, EveryVariantTypeTravelsAsItsAutomationTypeAndBack) {
     EXPECT_THAT(com.last_types, ElementsAre(types[i]));
   }
   // What the callee stores is what automation expects to find there.
-  ASSERT_EQ(object->PutProperty(u"Value", true), 0);
+  ASSERT_EQ(object->PutProperty(u"Value", true), std::error_code());
   EXPECT_EQ(V_BOOL(&com.value()), VARIANT_TRUE);
-  ASSERT_EQ(object->PutProperty(u"Value", Missing{}), 0);
+  ASSERT_EQ(object->PutProperty(u"Value", Missing{}), std::error_code());
   EXPECT_EQ(V_ERROR(&com.value()), DISP_E_PARAMNOTFOUND);
-  ASSERT_EQ(object->PutProperty(u"Value", ByteArray{5, {1, 2}}), 0);
+  ASSERT_EQ(object->PutProperty(u"Value", ByteArray{5, {1, 2}}), std::error_code());
   LONG lower = 0;
   LONG upper = 0;
   SafeArrayGetLBound(V_ARRAY(&com.value()), 1, &lower);
@@ -268,20 +268,20 @@ TEST(ComDispatch, OtherResultTypesConvertWithoutLossOrAreATypeMismatch) {
     return object->Call(u"Raw", {}, &result);
   };
   Variant result;
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI1; V_UI1(&v) = 200; }, result), 0);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI1; V_UI1(&v) = 200; }, result), std::error_code());
   EXPECT_EQ(result, Variant(std::int16_t{200}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI2; V_UI2(&v) = 60000; }, result), 0);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI2; V_UI2(&v) = 60000; }, result), std::error_code());
   EXPECT_EQ(result, Variant(std::int32_t{60000}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 77; }, result), 0);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 77; }, result), std::error_code());
   EXPECT_EQ(result, Variant(std::int32_t{77}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 1LL << 40; }, result), 0);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 1LL << 40; }, result), std::error_code());
   EXPECT_EQ(result, Variant(1099511627776.0));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_R4; V_R4(&v) = 0.5f; }, result), 0);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_R4; V_R4(&v) = 0.5f; }, result), std::error_code());
   EXPECT_EQ(result, Variant(0.5));
 
   result = std::int32_t{-1};
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_NULL; }, result), kErrTypeMismatch);
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_ERROR; V_ERROR(&v) = E_FAIL; }, result), kErrTypeMismatch);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_NULL; }, result), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_ERROR; V_ERROR(&v) = E_FAIL; }, result), RuntimeError::kTypeMismatch);
   EXPECT_EQ(read_raw(
                 [](VARIANT& v) {
                   SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
@@ -289,14 +289,14 @@ TEST(ComDispatch, OtherResultTypesConvertWithoutLossOrAreATypeMismatch) {
                   V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 2, bounds);
                 },
                 result),
-            kErrTypeMismatch);
+            RuntimeError::kTypeMismatch);
   EXPECT_EQ(read_raw(
                 [](VARIANT& v) {
                   V_VT(&v) = VT_ARRAY | VT_I4;
                   V_ARRAY(&v) = SafeArrayCreateVector(VT_I4, 0, 2);
                 },
                 result),
-            kErrTypeMismatch);
+            RuntimeError::kTypeMismatch);
   EXPECT_EQ(result, Variant(std::int32_t{-1})) << "a failed call leaves the result alone";
   VariantClear(&com.raw());
 }
@@ -308,11 +308,11 @@ TEST(ComDispatch, ObjectsFromComComeBackAsTheSameComObjects) {
   {
     const ObjectRef object = WrapDispatch(&com);
     Variant got;
-    ASSERT_EQ(object->GetProperty(u"Child", got), 0);
+    ASSERT_EQ(object->GetProperty(u"Child", got), std::error_code());
     ASSERT_TRUE(got.Is<ObjectRef>());
     const ObjectRef child_ref = got.As<ObjectRef>();
     EXPECT_EQ(DispatchOf(*child_ref), &child);
-    EXPECT_EQ(child_ref->PutProperty(u"Value", std::int16_t{3}), 0);
+    EXPECT_EQ(child_ref->PutProperty(u"Value", std::int16_t{3}), std::error_code());
     EXPECT_EQ(V_I2(&child.value()), 3);
 
     const Variant back = Echo(*object, child_ref);
@@ -323,7 +323,7 @@ TEST(ComDispatch, ObjectsFromComComeBackAsTheSameComObjects) {
     Variant local[] = {ObjectRef(std::make_shared<LocalObject>())};
     Variant result;
     com.last_types.clear();
-    EXPECT_EQ(object->Call(u"Echo", local, &result), kErrTypeMismatch);
+    EXPECT_EQ(object->Call(u"Echo", local, &result), RuntimeError::kTypeMismatch);
     EXPECT_TRUE(com.last_types.empty()) << "nothing is called with an argument that cannot be passed";
     EXPECT_EQ(DispatchOf(LocalObject()), nullptr);
   }
@@ -335,25 +335,25 @@ TEST(ComDispatch, FailuresBecomeAutomationErrorNumbers) {
   ScriptedObject com;
   const ObjectRef object = WrapDispatch(&com);
   Variant result = std::int32_t{9};
-  EXPECT_EQ(object->GetProperty(u"NoSuchMember", result), kErrMemberNotFound);
-  EXPECT_EQ(object->Call(u"NoSuchMember", {}, nullptr), kErrMemberNotFound);
-  EXPECT_EQ(object->PutProperty(u"NoSuchMember", Empty{}), kErrMemberNotFound);
-  EXPECT_EQ(object->Call(u"Echo", {}, &result), kErrWrongArgumentCount);
+  EXPECT_EQ(object->GetProperty(u"NoSuchMember", result), RuntimeError::kMemberNotFound);
+  EXPECT_EQ(object->Call(u"NoSuchMember", {}, nullptr), RuntimeError::kMemberNotFound);
+  EXPECT_EQ(object->PutProperty(u"NoSuchMember", Empty{}), RuntimeError::kMemberNotFound);
+  EXPECT_EQ(object->Call(u"Echo", {}, &result), RuntimeError::kWrongArgumentCount);
   EXPECT_EQ(result, Variant(std::int32_t{9}));
 
   const auto fail = [&](HRESULT hr, WORD code = 0, SCODE scode = 0) {
     com.fail_with = hr;
     com.fail_code = code;
     com.fail_scode = scode;
-    return object->Call(u"Fail", {}, nullptr);
+    return ErrorNumber(object->Call(u"Fail", {}, nullptr));
   };
   EXPECT_EQ(fail(DISP_E_EXCEPTION, 1234), 1234);
   EXPECT_EQ(fail(DISP_E_EXCEPTION, 0, static_cast<SCODE>(0x800A0035)), 53);
   EXPECT_EQ(fail(DISP_E_EXCEPTION), 440);
-  EXPECT_EQ(fail(DISP_E_MEMBERNOTFOUND), kErrMemberNotFound);
-  EXPECT_EQ(fail(DISP_E_BADPARAMCOUNT), kErrWrongArgumentCount);
-  EXPECT_EQ(fail(DISP_E_TYPEMISMATCH), kErrTypeMismatch);
-  EXPECT_EQ(fail(DISP_E_OVERFLOW), kErrOverflow);
+  EXPECT_EQ(fail(DISP_E_MEMBERNOTFOUND), ErrorNumber(RuntimeError::kMemberNotFound));
+  EXPECT_EQ(fail(DISP_E_BADPARAMCOUNT), ErrorNumber(RuntimeError::kWrongArgumentCount));
+  EXPECT_EQ(fail(DISP_E_TYPEMISMATCH), ErrorNumber(RuntimeError::kTypeMismatch));
+  EXPECT_EQ(fail(DISP_E_OVERFLOW), ErrorNumber(RuntimeError::kOverflow));
   EXPECT_EQ(fail(DISP_E_PARAMNOTOPTIONAL), 449);
   EXPECT_EQ(fail(E_OUTOFMEMORY), 7);
   EXPECT_EQ(fail(static_cast<HRESULT>(0x800A000B)), 11);
@@ -371,7 +371,7 @@ TEST(ComDispatch, ExceptionDetailsFilledInLateAreReadAndFreed) {
   EXPECT_EQ(ErrorNumberFromHResult(DISP_E_EXCEPTION, &info), 91);
   EXPECT_EQ(info.bstrDescription, nullptr);
   EXPECT_EQ(ErrorNumberFromHResult(DISP_E_EXCEPTION, nullptr), 440);
-  EXPECT_EQ(ErrorNumberFromHResult(DISP_E_UNKNOWNNAME), kErrMemberNotFound);
+  EXPECT_EQ(ErrorNumberFromHResult(DISP_E_UNKNOWNNAME), ErrorNumber(RuntimeError::kMemberNotFound));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ class ParseNumberAccepts : public ::testing::TestWithParam<Parsed> {};
 
 TEST_P(ParseNumberAccepts, TheGrammar) {
   double value = -999;
-  ASSERT_EQ(ParseNumber(GetParam().text, value), 0);
+  ASSERT_EQ(ParseNumber(GetParam().text, value), std::error_code());
   EXPECT_DOUBLE_EQ(value, GetParam().value);
 }
 
@@ -36,7 +36,7 @@ class ParseNumberRejects : public ::testing::TestWithParam<std::u16string> {};
 
 TEST_P(ParseNumberRejects, WithTypeMismatchAndValueUntouched) {
   double value = 123;
-  EXPECT_EQ(ParseNumber(GetParam(), value), kErrTypeMismatch);
+  EXPECT_EQ(ParseNumber(GetParam(), value), RuntimeError::kTypeMismatch);
   EXPECT_EQ(value, 123);
 }
 
@@ -47,9 +47,9 @@ INSTANTIATE_TEST_SUITE_P(Malformed, ParseNumberRejects,
 
 TEST(ParseNumber, ValueTooLargeForADoubleIsOverflow) {
   double value = 0;
-  EXPECT_EQ(ParseNumber(u"1e999", value), kErrOverflow);
-  EXPECT_EQ(ParseNumber(u"-" + std::u16string(400, u'9'), value), kErrOverflow);
-  EXPECT_EQ(ParseNumber(u"0.001e999", value), kErrOverflow);
+  EXPECT_EQ(ParseNumber(u"1e999", value), RuntimeError::kOverflow);
+  EXPECT_EQ(ParseNumber(u"-" + std::u16string(400, u'9'), value), RuntimeError::kOverflow);
+  EXPECT_EQ(ParseNumber(u"0.001e999", value), RuntimeError::kOverflow);
 }
 
 // Too small for a double is zero, however it is written: with a negative
@@ -59,12 +59,12 @@ TEST(ParseNumber, ValueTooSmallForADoubleIsZero) {
                                      u"-0." + std::u16string(400, u'0') + u"1", std::u16string(u"1000e-999"),
                                      u"0." + std::u16string(400, u'0') + u"1e+5"}) {
     double value = -1;
-    EXPECT_EQ(ParseNumber(tiny, value), 0) << tiny.size();
+    EXPECT_EQ(ParseNumber(tiny, value), std::error_code()) << tiny.size();
     EXPECT_EQ(value, 0);
   }
   double value = 0;
   // Hundreds of zeros, but within range once the exponent is counted.
-  EXPECT_EQ(ParseNumber(u"0." + std::u16string(400, u'0') + u"25e400", value), 0);
+  EXPECT_EQ(ParseNumber(u"0." + std::u16string(400, u'0') + u"25e400", value), std::error_code());
   EXPECT_DOUBLE_EQ(value, 0.25);
 }
 
@@ -85,9 +85,9 @@ TEST(RoundHalfToEven, HalvesGoToTheEvenNeighbour) {
 struct Coercion {
   const char* name;
   Variant from;
-  std::int32_t int16_error;
+  std::error_code int16_error;
   std::int16_t int16_value;
-  std::int32_t byte_error;
+  std::error_code byte_error;
   std::uint8_t byte_value;
 };
 
@@ -98,13 +98,13 @@ class IntegerCoercion : public ::testing::TestWithParam<Coercion> {};
 TEST_P(IntegerCoercion, ToInt16) {
   std::int16_t value = 1111;
   ASSERT_EQ(ToInt16(GetParam().from, value), GetParam().int16_error);
-  EXPECT_EQ(value, GetParam().int16_error == 0 ? GetParam().int16_value : 1111);
+  EXPECT_EQ(value, !GetParam().int16_error ? GetParam().int16_value : 1111);
 }
 
 TEST_P(IntegerCoercion, ToByte) {
   std::uint8_t value = 77;
   ASSERT_EQ(ToByte(GetParam().from, value), GetParam().byte_error);
-  EXPECT_EQ(value, GetParam().byte_error == 0 ? GetParam().byte_value : 77);
+  EXPECT_EQ(value, !GetParam().byte_error ? GetParam().byte_value : 77);
 }
 
 std::int16_t g_referenced = 200;
@@ -113,39 +113,39 @@ std::int16_t g_referenced = 200;
 INSTANTIATE_TEST_SUITE_P(
     Values, IntegerCoercion,
     ::testing::Values(
-        Coercion{"Empty", Variant(), 0, 0, 0, 0},
-        Coercion{"Int16", Variant(std::int16_t{-5}), 0, -5, kErrOverflow, 0},
-        Coercion{"Int16Ref", Variant(Int16Ref{&g_referenced}), 0, 200, 0, 200},
-        Coercion{"NullInt16Ref", Variant(Int16Ref{}), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"Int32_255", Variant(std::int32_t{255}), 0, 255, 0, 255},
-        Coercion{"Int32_256", Variant(std::int32_t{256}), 0, 256, kErrOverflow, 0},
-        Coercion{"Int32_Minus1", Variant(std::int32_t{-1}), 0, -1, kErrOverflow, 0},
-        Coercion{"Int32_32767", Variant(std::int32_t{32767}), 0, 32767, kErrOverflow, 0},
-        Coercion{"Int32_32768", Variant(std::int32_t{32768}), kErrOverflow, 0, kErrOverflow, 0},
-        Coercion{"Int32_Minus32769", Variant(std::int32_t{-32769}), kErrOverflow, 0, kErrOverflow, 0},
-        Coercion{"Double_32767_5_RoundsUpOut", Variant(32767.5), kErrOverflow, 0, kErrOverflow, 0},
-        Coercion{"Double_32766_5_RoundsDownIn", Variant(32766.5), 0, 32766, kErrOverflow, 0},
-        Coercion{"Double_Minus32768_5_RoundsToEvenIn", Variant(-32768.5), 0, -32768, kErrOverflow, 0},
-        Coercion{"Double_Minus32769_5_Out", Variant(-32769.5), kErrOverflow, 0, kErrOverflow, 0},
-        Coercion{"Double_255_4", Variant(255.4), 0, 255, 0, 255},
-        Coercion{"Double_255_5_RoundsToEvenOut", Variant(255.5), 0, 256, kErrOverflow, 0},
-        Coercion{"Double_Minus0_5_RoundsToZero", Variant(-0.5), 0, 0, 0, 0},
-        Coercion{"Double_Infinity", Variant(std::numeric_limits<double>::infinity()), kErrOverflow, 0,
-                 kErrOverflow, 0},
-        Coercion{"Double_NaN", Variant(std::numeric_limits<double>::quiet_NaN()), kErrOverflow, 0, kErrOverflow,
+        Coercion{"Empty", Variant(), {}, 0, {}, 0},
+        Coercion{"Int16", Variant(std::int16_t{-5}), {}, -5, RuntimeError::kOverflow, 0},
+        Coercion{"Int16Ref", Variant(Int16Ref{&g_referenced}), {}, 200, {}, 200},
+        Coercion{"NullInt16Ref", Variant(Int16Ref{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"Int32_255", Variant(std::int32_t{255}), {}, 255, {}, 255},
+        Coercion{"Int32_256", Variant(std::int32_t{256}), {}, 256, RuntimeError::kOverflow, 0},
+        Coercion{"Int32_Minus1", Variant(std::int32_t{-1}), {}, -1, RuntimeError::kOverflow, 0},
+        Coercion{"Int32_32767", Variant(std::int32_t{32767}), {}, 32767, RuntimeError::kOverflow, 0},
+        Coercion{"Int32_32768", Variant(std::int32_t{32768}), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"Int32_Minus32769", Variant(std::int32_t{-32769}), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"Double_32767_5_RoundsUpOut", Variant(32767.5), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"Double_32766_5_RoundsDownIn", Variant(32766.5), {}, 32766, RuntimeError::kOverflow, 0},
+        Coercion{"Double_Minus32768_5_RoundsToEvenIn", Variant(-32768.5), {}, -32768, RuntimeError::kOverflow, 0},
+        Coercion{"Double_Minus32769_5_Out", Variant(-32769.5), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"Double_255_4", Variant(255.4), {}, 255, {}, 255},
+        Coercion{"Double_255_5_RoundsToEvenOut", Variant(255.5), {}, 256, RuntimeError::kOverflow, 0},
+        Coercion{"Double_Minus0_5_RoundsToZero", Variant(-0.5), {}, 0, {}, 0},
+        Coercion{"Double_Infinity", Variant(std::numeric_limits<double>::infinity()), RuntimeError::kOverflow, 0,
+                 RuntimeError::kOverflow, 0},
+        Coercion{"Double_NaN", Variant(std::numeric_limits<double>::quiet_NaN()), RuntimeError::kOverflow, 0, RuntimeError::kOverflow,
                  0},
-        Coercion{"Date", Variant(Date{2.5}), 0, 2, 0, 2},
-        Coercion{"True", Variant(true), 0, -1, kErrOverflow, 0},
-        Coercion{"False", Variant(false), 0, 0, 0, 0},
-        Coercion{"PaddedText", Variant(u"  250  "), 0, 250, 0, 250},
-        Coercion{"TextWithExponent", Variant(u"2.5e2"), 0, 250, 0, 250},
-        Coercion{"TextOutOfRange", Variant(u"70000"), kErrOverflow, 0, kErrOverflow, 0},
-        Coercion{"NonNumericText", Variant(u"12abc"), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"EmptyText", Variant(u""), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"Missing", Variant(Missing{}), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"ByteArray", Variant(ByteArray{0, {1}}), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"VariantArray", Variant(VariantArray{}), kErrTypeMismatch, 0, kErrTypeMismatch, 0},
-        Coercion{"Object", Variant(ObjectRef{}), kErrTypeMismatch, 0, kErrTypeMismatch, 0}),
+        Coercion{"Date", Variant(Date{2.5}), {}, 2, {}, 2},
+        Coercion{"True", Variant(true), {}, -1, RuntimeError::kOverflow, 0},
+        Coercion{"False", Variant(false), {}, 0, {}, 0},
+        Coercion{"PaddedText", Variant(u"  250  "), {}, 250, {}, 250},
+        Coercion{"TextWithExponent", Variant(u"2.5e2"), {}, 250, {}, 250},
+        Coercion{"TextOutOfRange", Variant(u"70000"), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"NonNumericText", Variant(u"12abc"), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"EmptyText", Variant(u""), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"Missing", Variant(Missing{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"ByteArray", Variant(ByteArray{0, {1}}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"VariantArray", Variant(VariantArray{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"Object", Variant(ObjectRef{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0}),
     CoercionName);
 
 }  // namespace
