@@ -14,7 +14,7 @@ constexpr std::uint32_t kLockTimeoutMs = 1000;
 
 std::u16string NewGuid() {
   platform::Guid guid;
-  if (platform::CurrentGuidSource().CreateGuid(guid) != 0) return {};
+  if (platform::CurrentGuidSource().CreateGuid(guid)) return {};
   char16_t buffer[39] = {};
   platform::StringFromGuid2(guid, buffer, 39);
   return std::u16string(buffer, 38);

@@ -96,7 +96,7 @@ std::int32_t frmMsgQueue::GetGUID(std::u16string& sGUID) {
   return config::ReportingResult(sites::kGetGuid, [&] {
     std::int32_t result = ErrorNumber(RuntimeError::kGuidSourceFailed);
     platform::Guid guid;
-    if (platform::CurrentGuidSource().CreateGuid(guid) == 0) result = GuidString(guid, sGUID);
+    if (!platform::CurrentGuidSource().CreateGuid(guid)) result = GuidString(guid, sGUID);
     return result;
   });
 }

@@ -8,7 +8,7 @@ namespace dovel::testing {
 
 std::u16string NewIdentifier() {
   platform::Guid guid;
-  if (platform::SystemDefault<platform::GuidSource>().CreateGuid(guid) != 0) {
+  if (platform::SystemDefault<platform::GuidSource>().CreateGuid(guid)) {
     throw std::runtime_error("no GUID from the system");
   }
   char16_t buffer[39];

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "platform/core/current.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform {
 
@@ -22,9 +24,9 @@ class GuidSource {
  public:
   virtual ~GuidSource() = default;
 
-  // Fills `guid` and returns 0, or returns a non-zero status and leaves
-  // `guid` unchanged.
-  virtual std::int32_t CreateGuid(Guid& guid) = 0;
+  // Fills `guid` and returns success, or returns the failure (the system's
+  // HRESULT on Windows, a system error elsewhere) and leaves `guid` unchanged.
+  [[nodiscard]] virtual std::error_code CreateGuid(Guid& guid) = 0;
 };
 
 template <>

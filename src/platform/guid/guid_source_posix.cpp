@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/core/system_error.h"
 #include "platform/guid/guid_source.h"
 
 namespace dovel::platform {
@@ -12,14 +11,14 @@ namespace {
 // Version 4 (random) identifiers from the kernel's random source.
 class PosixGuidSource final : public GuidSource {
  public:
-  std::int32_t CreateGuid(Guid& guid) override {
+  std::error_code CreateGuid(Guid& guid) override {
     unsigned char bytes[16];
     std::size_t filled = 0;
     while (filled < sizeof bytes) {
       const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
       if (got < 0) {
         if (errno == EINTR) continue;
-        return win32_error::kInvalidFunction;
+        return SystemError::kInvalidFunction;
       }
       filled += static_cast<std::size_t>(got);
     }
@@ -33,7 +32,7 @@ class PosixGuidSource final : public GuidSource {
     made.data3 = static_cast<std::uint16_t>((made.data3 & 0x0FFF) | 0x4000);
     made.data4[0] = static_cast<std::uint8_t>((made.data4[0] & 0x3F) | 0x80);  // RFC 4122 variant
     guid = made;
-    return 0;
+    return {};
   }
 };
 

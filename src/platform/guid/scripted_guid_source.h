@@ -12,15 +12,15 @@ namespace dovel::platform {
 // can be told to fail its next calls with a given status.
 class ScriptedGuidSource final : public GuidSource {
  public:
-  std::int32_t CreateGuid(Guid& guid) override;
+  [[nodiscard]] std::error_code CreateGuid(Guid& guid) override;
 
-  // The next `count` calls fail with `status` (non-zero).
-  void FailNext(int count, std::int32_t status = static_cast<std::int32_t>(0x80004005));
+  // The next `count` calls fail with `status` (E_FAIL unless told).
+  void FailNext(int count, std::error_code status = HResultStatus(static_cast<std::int32_t>(0x80004005u)));
   int calls() const;
 
  private:
   mutable std::mutex mutex_;
-  std::deque<std::int32_t> failures_;
+  std::deque<std::error_code> failures_;
   std::uint32_t next_ = 1;
   int calls_ = 0;
 };

@@ -14,7 +14,7 @@ TEST(GuidSource, MakesWellFormedRandomIdentifiers) {
   std::set<std::u16string> seen;
   for (int i = 0; i < 2000; ++i) {
     Guid guid;
-    ASSERT_EQ(CurrentGuidSource().CreateGuid(guid), 0);
+    ASSERT_EQ(CurrentGuidSource().CreateGuid(guid), std::error_code());
     char16_t text[39] = {};
     ASSERT_EQ(StringFromGuid2(guid, text, 39), 39);
     const std::u16string id(text, 38);
