@@ -68,8 +68,8 @@ std::u16string FreshIdentifier() {
 }
 
 std::shared_ptr<engine::frmMsgQueue> StartEngine(const std::shared_ptr<NullParent>& parent) {
-  g_iStandardPollRate = 500;
-  auto engine = engine::frmMsgQueue::New();
+  auto engine = engine::frmMsgQueue::New(
+      {platform::CurrentMessageLoop(), platform::CurrentClock(), platform::CurrentGuidSource(), 500});
   engine->Parent = parent;
   engine->Form_Load();
   return engine;

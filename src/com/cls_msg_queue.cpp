@@ -27,8 +27,11 @@ void clsMsgQueue::Class_Initialize() {
     InitApplicationVariables();
     // A thread whose loop cannot be made (out of descriptors) gets an inert
     // object and one report of the failed start; creation itself succeeds.
-    loop_ = &platform::CurrentMessageLoop();
-    m_frmQueue = engine::frmMsgQueue::New();
+    // The one place the settings and the thread's services reach an engine.
+    platform::MessageLoop& loop = platform::CurrentMessageLoop();
+    loop_ = &loop;
+    m_frmQueue = engine::frmMsgQueue::New(
+        {loop, platform::CurrentClock(), platform::CurrentGuidSource(), g_iStandardPollRate});
     m_frmQueue->Parent = shared_from_this();
     m_frmQueue->Form_Load();
   });

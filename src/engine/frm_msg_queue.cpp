@@ -4,7 +4,6 @@
 
 #include "config/error_styles.h"
 #include "platform/core/error_codes.h"
-#include "config/mod_globals.h"
 #include "config/report_sites.h"
 #include "platform/core/system_error.h"
 #include "store/list_lock.h"
@@ -29,14 +28,14 @@ T& Held(const std::unique_ptr<T>& object) {
 
 }  // namespace
 
-std::shared_ptr<frmMsgQueue> frmMsgQueue::New() {
-  std::shared_ptr<frmMsgQueue> engine(new frmMsgQueue());
+std::shared_ptr<frmMsgQueue> frmMsgQueue::New(const EngineServices& services) {
+  std::shared_ptr<frmMsgQueue> engine(new frmMsgQueue(services));
   engine->CreateTimers();
   return engine;
 }
 
 void frmMsgQueue::CreateTimers() {
-  platform::MessageLoop& loop = platform::CurrentMessageLoop();
+  platform::MessageLoop& loop = services_.loop;
   // The timers call back through a weak reference: a timer object that a
   // client still holds never reaches an engine that is gone.
   auto make = [&](void (frmMsgQueue::*procedure)()) -> std::shared_ptr<platform::Timer> {
@@ -64,7 +63,7 @@ void frmMsgQueue::Form_Load() {
     if (const std::int32_t r = m_oWorkQueue->Create(WorkQueueGUID); r != 0) Raise(SystemStatus(r));
     if (const std::int32_t r = m_oCurrentMsg->Create(CurrentMsgGUID); r != 0) Raise(SystemStatus(r));
     if (const std::int32_t r = m_oLastSentMsg->Create(LastSentMsgGUID); r != 0) Raise(SystemStatus(r));
-    tmrWorker_->SetInterval(g_iStandardPollRate);
+    tmrWorker_->SetInterval(services_.standard_poll_rate);
     tmrWorker_->SetEnabled(true);
   });
 }
@@ -88,7 +87,7 @@ void frmMsgQueue::Form_Unload() {
 void frmMsgQueue::InactivityComplete() {
   config::Reporting({sites::kInactivityComplete, WorkQueueGUID}, [&] {
     m_bInactive = false;
-    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(), m_iInactivityTimeout);
+    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(services_.clock), m_iInactivityTimeout);
   });
 }
 
@@ -96,7 +95,7 @@ std::int32_t frmMsgQueue::GetGUID(std::u16string& sGUID) {
   return config::ReportingResult(sites::kGetGuid, [&] {
     std::int32_t result = ErrorNumber(RuntimeError::kGuidSourceFailed);
     platform::Guid guid;
-    if (!platform::CurrentGuidSource().CreateGuid(guid)) result = GuidString(guid, sGUID);
+    if (!services_.guids.CreateGuid(guid)) result = GuidString(guid, sGUID);
     return result;
   });
 }
@@ -143,7 +142,7 @@ void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
   last = Held(m_oLastSentMsg).FirstMsg();
   if (last == nullptr) return;
   if (last->Auto()) {
-    if (m_sngInactivityDeadline.HasPassed(InactivityDeadline::Now())) {
+    if (m_sngInactivityDeadline.HasPassed(InactivityDeadline::Now(services_.clock))) {
       m_bInactive = true;
       const std::shared_ptr<QueueEvents> parent = Parent;
       if (parent == nullptr) Raise(RuntimeError::kObjectNotSet);
@@ -151,7 +150,7 @@ void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
     }
   } else if (std::u16string guid = last->szGUID(); guid != sLastActivityGUID) {
     sLastActivityGUID = std::move(guid);
-    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(), m_iInactivityTimeout);
+    m_sngInactivityDeadline.Restart(InactivityDeadline::Now(services_.clock), m_iInactivityTimeout);
   }
   last.reset();
 }

@@ -6,6 +6,7 @@
 
 #include "engine/inactivity_clock.h"
 #include "engine/queue_events.h"
+#include "platform/clock/clock.h"
 #include "platform/guid/guid_source.h"
 #include "platform/loop/message_loop.h"
 #include "store/cls_messages.h"
@@ -26,11 +27,22 @@ namespace dovel::engine {
 // never shown; nothing depends on its position or icon. Here the thread's
 // message loop hosts the timers and there is no window at all.
 //
+// What an engine runs on, handed in by whoever creates it: the loop of the
+// engine's thread hosts its timers, the clock dates its inactivity deadline,
+// the GUID source names its lists and the poll rate (the application's
+// StandardPollRate setting) sets its worker. Each must outlive the engine.
+struct EngineServices {
+  platform::MessageLoop& loop;
+  platform::Clock& clock;
+  platform::GuidSource& guids;
+  std::int16_t standard_poll_rate;
+};
+
 // Always held by a shared_ptr (use New): a tick keeps the engine alive while
 // a client's event handler releases everything.
 class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
  public:
-  static std::shared_ptr<frmMsgQueue> New();
+  static std::shared_ptr<frmMsgQueue> New(const EngineServices& services);
   ~frmMsgQueue();
   frmMsgQueue(const frmMsgQueue&) = delete;
   frmMsgQueue& operator=(const frmMsgQueue&) = delete;
@@ -72,7 +84,7 @@ class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
   float InactivityDeadlineValue() const { return m_sngInactivityDeadline.value(); }
 
  private:
-  frmMsgQueue() = default;
+  explicit frmMsgQueue(const EngineServices& services) : services_(services) {}
   void CreateTimers();
 
   std::int32_t GetGUID(std::u16string& sGUID);
@@ -82,6 +94,7 @@ class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
   void SuperviseInactivity(std::shared_ptr<store::clsMessage>& last);
   void Dispatch(std::shared_ptr<store::clsMessage>& msg, std::shared_ptr<store::clsMessage>& cur);
 
+  const EngineServices services_;
   bool m_bUnloading = false;
   InactivityDeadline m_sngInactivityDeadline;
   bool m_bInactive = false;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/clock/clock.h"
+
 namespace dovel::engine {
 
 // The inactivity deadline on the seconds-since-midnight clock.
@@ -29,8 +31,8 @@ class InactivityDeadline {
 
   float value() const { return deadline_; }
 
-  // The platform clock, read once.
-  static Reading Now();
+  // `clock`, read once.
+  static Reading Now(platform::Clock& clock);
 
  private:
   float deadline_ = 0;

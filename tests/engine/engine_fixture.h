@@ -46,11 +46,10 @@ class RecordingParent final : public engine::QueueEvents {
 // together, the error log recorded.
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest() { g_iStandardPollRate = 500; }
-
+  // The GUID source is the thread's, so that a test may put a scripted one
+  // in place before it starts an engine.
   std::shared_ptr<engine::frmMsgQueue> Start(std::int16_t poll_rate = 500) {
-    g_iStandardPollRate = poll_rate;
-    auto engine = engine::frmMsgQueue::New();
+    auto engine = engine::frmMsgQueue::New({loop_, clock_, platform::CurrentGuidSource(), poll_rate});
     engine->Parent = parent_;
     engine->Form_Load();
     return engine;
