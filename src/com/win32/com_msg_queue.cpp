@@ -2,9 +2,13 @@
 
 #include <olectl.h>
 
+#include <system_error>
+
 #include "com/win32/com_queue_timer.h"
+#include "platform/automation/com_values_win32.h"
 #include "platform/com_server/server_lifetime.h"
 #include "platform/com_server/type_library.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::com::win32 {
 namespace {
@@ -39,12 +43,12 @@ HRESULT ComMsgQueue::GetTimer(TimerGetter getter, IDispatch** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::shared_ptr<platform::Timer> timer;
-  const HRESULT hr = ((*queue_).*getter)(timer);
+  if (const std::error_code status = HResultStatus(((*queue_).*getter)(timer))) return ErrorNumber(status);
   // An inert object has no timers: success, and no object.
-  if (FAILED(hr) || timer == nullptr) return hr;
-  ComQueueTimer* object = ComQueueTimer::Create(std::move(timer));
-  if (object == nullptr) return E_OUTOFMEMORY;
-  *out = object;
+  if (timer == nullptr) return S_OK;
+  platform::win32::ComPtr<ComQueueTimer> object = ComQueueTimer::Create(std::move(timer));
+  if (!object) return E_OUTOFMEMORY;
+  *out = object.detach();
   return S_OK;
 }
 
@@ -68,10 +72,11 @@ HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::u16string guid;
-  const HRESULT hr = ((*queue_).*getter)(guid);
-  if (FAILED(hr)) return hr;
-  *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(guid.data()), static_cast<UINT>(guid.size()));
-  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+  if (const std::error_code status = HResultStatus(((*queue_).*getter)(guid))) return ErrorNumber(status);
+  platform::win32::Bstr text = platform::win32::Bstr::Copy(guid);
+  if (!text) return E_OUTOFMEMORY;
+  *out = text.detach();
+  return S_OK;
 }
 
 STDMETHODIMP ComMsgQueue::get_WorkQueueGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_WorkQueueGUID, szVal); }
@@ -105,15 +110,16 @@ HRESULT ComMsgQueue::AdviseSink(platform::com_server::EventDelivery deliver, DWO
   auto own_cookie = std::make_shared<std::uint32_t>(0);
   std::weak_ptr<clsMsgQueue> queue = queue_;
   std::uint32_t given = 0;
-  const HRESULT hr = queue_->Advise(
+  const std::error_code status = HResultStatus(queue_->Advise(
       [deliver = std::move(deliver), own_cookie, queue](QueueEvent event) {
         if (deliver(static_cast<DISPID>(event))) return;
-        if (const auto alive = queue.lock()) alive->Unadvise(*own_cookie);
+        // A sink already gone is just as good.
+        if (const auto alive = queue.lock()) static_cast<void>(alive->Unadvise(*own_cookie));
       },
-      given);
+      given));
   *own_cookie = given;
   *cookie = given;
-  return hr;
+  return ErrorNumber(status);
 }
 
 HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return queue_->Unadvise(cookie); }

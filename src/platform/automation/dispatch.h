@@ -5,13 +5,15 @@
 #include <string_view>
 
 #include "platform/automation/variant.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::automation {
 
-// Error numbers that late-bound calls produce themselves.
-inline constexpr std::int32_t kErrMemberNotFound = 438;   // no such property or method
-inline constexpr std::int32_t kErrCannotCreateObject = 429;
-inline constexpr std::int32_t kErrWrongArgumentCount = 450;
+// Error numbers that late-bound calls produce themselves, as the bare numbers
+// the members below return.
+inline constexpr std::int32_t kErrMemberNotFound = static_cast<std::int32_t>(RuntimeError::kMemberNotFound);
+inline constexpr std::int32_t kErrCannotCreateObject = static_cast<std::int32_t>(RuntimeError::kCannotCreateObject);
+inline constexpr std::int32_t kErrWrongArgumentCount = static_cast<std::int32_t>(RuntimeError::kWrongArgumentCount);
 
 // An object called by member name, the way IDispatch::Invoke is used: a
 // property put, a property get or a method call. Every member returns 0 or
