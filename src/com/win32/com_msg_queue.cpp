@@ -2,17 +2,18 @@
 
 #include <olectl.h>
 
+#include <system_error>
+
 #include "com/win32/com_queue_timer.h"
+#include "platform/automation/com_values_win32.h"
 #include "platform/com_server/server_lifetime.h"
 #include "platform/com_server/type_library.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::com::win32 {
 namespace {
 
 bool IsTrue(VARIANT_BOOL value) { return value != VARIANT_FALSE; }
-
-// The queue object's statuses are HRESULTs already; here they leave as such.
-HRESULT Returned(std::error_code status) { return ErrorNumber(status); }
 
 }  // namespace
 
@@ -26,28 +27,28 @@ ComMsgQueue::~ComMsgQueue() {
   if (!watch.expired()) platform::com_server::ServerLifetime::Lock();
 }
 
-STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return Returned(queue_->put_Disconnecting(IsTrue(bVal))); }
+STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return ErrorNumber(queue_->put_Disconnecting(IsTrue(bVal))); }
 
-STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return Returned(queue_->put_InactivityTimeout(iVal)); }
+STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return ErrorNumber(queue_->put_InactivityTimeout(iVal)); }
 
 STDMETHODIMP ComMsgQueue::put_PanelEventWarning(VARIANT_BOOL bVal) {
-  return Returned(queue_->put_PanelEventWarning(IsTrue(bVal)));
+  return ErrorNumber(queue_->put_PanelEventWarning(IsTrue(bVal)));
 }
 
-STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return Returned(queue_->put_Unattended(IsTrue(bVal))); }
+STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return ErrorNumber(queue_->put_Unattended(IsTrue(bVal))); }
 
-STDMETHODIMP ComMsgQueue::InactivityComplete() { return Returned(queue_->InactivityComplete()); }
+STDMETHODIMP ComMsgQueue::InactivityComplete() { return ErrorNumber(queue_->InactivityComplete()); }
 
 HRESULT ComMsgQueue::GetTimer(TimerGetter getter, IDispatch** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::shared_ptr<platform::Timer> timer;
-  const HRESULT hr = Returned(((*queue_).*getter)(timer));
+  if (const std::error_code status = ((*queue_).*getter)(timer)) return ErrorNumber(status);
   // An inert object has no timers: success, and no object.
-  if (FAILED(hr) || timer == nullptr) return hr;
-  ComQueueTimer* object = ComQueueTimer::Create(std::move(timer));
-  if (object == nullptr) return E_OUTOFMEMORY;
-  *out = object;
+  if (timer == nullptr) return S_OK;
+  platform::win32::ComPtr<ComQueueTimer> object = ComQueueTimer::Create(std::move(timer));
+  if (!object) return E_OUTOFMEMORY;
+  *out = object.detach();
   return S_OK;
 }
 
@@ -71,10 +72,11 @@ HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::u16string guid;
-  const HRESULT hr = Returned(((*queue_).*getter)(guid));
-  if (FAILED(hr)) return hr;
-  *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(guid.data()), static_cast<UINT>(guid.size()));
-  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+  if (const std::error_code status = ((*queue_).*getter)(guid)) return ErrorNumber(status);
+  platform::win32::Bstr text = platform::win32::Bstr::Copy(guid);
+  if (!text) return E_OUTOFMEMORY;
+  *out = text.detach();
+  return S_OK;
 }
 
 STDMETHODIMP ComMsgQueue::get_WorkQueueGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_WorkQueueGUID, szVal); }
@@ -87,7 +89,7 @@ STDMETHODIMP ComMsgQueue::get_LastSentMsgGUID(BSTR* szVal) {
   return GetGuid(&clsMsgQueue::get_LastSentMsgGUID, szVal);
 }
 
-STDMETHODIMP ComMsgQueue::UnloadQueue() { return Returned(queue_->UnloadQueue()); }
+STDMETHODIMP ComMsgQueue::UnloadQueue() { return ErrorNumber(queue_->UnloadQueue()); }
 
 STDMETHODIMP ComMsgQueue::EnumConnectionPoints(IEnumConnectionPoints** out) {
   return platform::com_server::EnumConnectionPoints(this, DIID___clsMsgQueue, *this, out);
@@ -108,19 +110,18 @@ HRESULT ComMsgQueue::AdviseSink(platform::com_server::EventDelivery deliver, DWO
   auto own_cookie = std::make_shared<std::uint32_t>(0);
   std::weak_ptr<clsMsgQueue> queue = queue_;
   std::uint32_t given = 0;
-  const HRESULT hr = Returned(queue_->Advise(
+  const std::error_code status = queue_->Advise(
       [deliver = std::move(deliver), own_cookie, queue](QueueEvent event) {
         if (deliver(static_cast<DISPID>(event))) return;
-        // A sink that cannot be called any more is let go; the cookie may
-        // already be gone, and either way there is nothing to tell anyone.
+        // A sink already gone is just as good.
         if (const auto alive = queue.lock()) static_cast<void>(alive->Unadvise(*own_cookie));
       },
-      given));
+      given);
   *own_cookie = given;
   *cookie = given;
-  return hr;
+  return ErrorNumber(status);
 }
 
-HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return Returned(queue_->Unadvise(cookie)); }
+HRESULT ComMsgQueue::UnadviseSink(DWORD cookie) { return ErrorNumber(queue_->Unadvise(cookie)); }
 
 }  // namespace dovel::com::win32

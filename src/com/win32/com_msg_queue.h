@@ -31,38 +31,38 @@ class ComMsgQueue final
   bool AnswersAsPrimary(REFIID iid) const { return iid == IID_IDispatch; }
 
   // _clsMsgQueue
-  STDMETHODIMP put_Disconnecting(VARIANT_BOOL bVal) override;
-  STDMETHODIMP put_InactivityTimeout(SHORT iVal) override;
-  STDMETHODIMP put_PanelEventWarning(VARIANT_BOOL bVal) override;
-  STDMETHODIMP put_Unattended(VARIANT_BOOL bVal) override;
-  STDMETHODIMP InactivityComplete() override;
-  STDMETHODIMP get_DiagRefreshTimer(IDispatch** varVal) override;
-  STDMETHODIMP get_HeartbeatTimer(IDispatch** varVal) override;
-  STDMETHODIMP get_TimeoutTimer(IDispatch** varVal) override;
-  STDMETHODIMP get_WorkerTimer(IDispatch** varVal) override;
-  STDMETHODIMP get_WorkQueueGUID(BSTR* szVal) override;
-  STDMETHODIMP get_CurrentMsgGUID(BSTR* szVal) override;
-  STDMETHODIMP get_LastSentMsgGUID(BSTR* szVal) override;
-  STDMETHODIMP UnloadQueue() override;
+  [[nodiscard]] STDMETHODIMP put_Disconnecting(VARIANT_BOOL bVal) override;
+  [[nodiscard]] STDMETHODIMP put_InactivityTimeout(SHORT iVal) override;
+  [[nodiscard]] STDMETHODIMP put_PanelEventWarning(VARIANT_BOOL bVal) override;
+  [[nodiscard]] STDMETHODIMP put_Unattended(VARIANT_BOOL bVal) override;
+  [[nodiscard]] STDMETHODIMP InactivityComplete() override;
+  [[nodiscard]] STDMETHODIMP get_DiagRefreshTimer(IDispatch** varVal) override;
+  [[nodiscard]] STDMETHODIMP get_HeartbeatTimer(IDispatch** varVal) override;
+  [[nodiscard]] STDMETHODIMP get_TimeoutTimer(IDispatch** varVal) override;
+  [[nodiscard]] STDMETHODIMP get_WorkerTimer(IDispatch** varVal) override;
+  [[nodiscard]] STDMETHODIMP get_WorkQueueGUID(BSTR* szVal) override;
+  [[nodiscard]] STDMETHODIMP get_CurrentMsgGUID(BSTR* szVal) override;
+  [[nodiscard]] STDMETHODIMP get_LastSentMsgGUID(BSTR* szVal) override;
+  [[nodiscard]] STDMETHODIMP UnloadQueue() override;
 
   // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
-  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+  [[nodiscard]] STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  [[nodiscard]] STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
   // IProvideClassInfo
-  STDMETHODIMP GetClassInfo(ITypeInfo** out) override;
+  [[nodiscard]] STDMETHODIMP GetClassInfo(ITypeInfo** out) override;
 
   // EventSource: sinks live in the portable queue object, which delivers
   // each event to a snapshot of them; a sink whose client has died is
   // dropped at its first failed delivery.
-  HRESULT AdviseSink(platform::com_server::EventDelivery deliver, DWORD* cookie) override;
-  HRESULT UnadviseSink(DWORD cookie) override;
+  [[nodiscard]] HRESULT AdviseSink(platform::com_server::EventDelivery deliver, DWORD* cookie) override;
+  [[nodiscard]] HRESULT UnadviseSink(DWORD cookie) override;
 
  private:
   using TimerGetter = std::error_code (clsMsgQueue::*)(std::shared_ptr<platform::Timer>&);
   using GuidGetter = std::error_code (clsMsgQueue::*)(std::u16string&);
-  HRESULT GetTimer(TimerGetter getter, IDispatch** out);
-  HRESULT GetGuid(GuidGetter getter, BSTR* out);
+  [[nodiscard]] HRESULT GetTimer(TimerGetter getter, IDispatch** out);
+  [[nodiscard]] HRESULT GetGuid(GuidGetter getter, BSTR* out);
 
   std::shared_ptr<clsMsgQueue> queue_;
 };

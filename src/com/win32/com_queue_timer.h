@@ -20,10 +20,10 @@ class ComQueueTimer final
 
   bool AnswersAsPrimary(REFIID iid) const { return iid == IID_IDispatch; }
 
-  STDMETHODIMP get_Interval(LONG* lVal) override;
-  STDMETHODIMP put_Interval(LONG lVal) override;
-  STDMETHODIMP get_Enabled(VARIANT_BOOL* bVal) override;
-  STDMETHODIMP put_Enabled(VARIANT_BOOL bVal) override;
+  [[nodiscard]] STDMETHODIMP get_Interval(LONG* lVal) override;
+  [[nodiscard]] STDMETHODIMP put_Interval(LONG lVal) override;
+  [[nodiscard]] STDMETHODIMP get_Enabled(VARIANT_BOOL* bVal) override;
+  [[nodiscard]] STDMETHODIMP put_Enabled(VARIANT_BOOL bVal) override;
 
  private:
   std::shared_ptr<platform::Timer> timer_;

@@ -8,205 +8,162 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
-#include "platform/automation/conversions.h"
+#include "platform/automation/com_ptr_win32.h"
+#include "platform/automation/com_values_win32.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::automation {
 namespace {
 
 static_assert(sizeof(OLECHAR) == sizeof(char16_t), "automation text is UTF-16 on Windows");
 
-// This file translates between HRESULTs and runtime error numbers, so it
-// works in bare numbers; statuses leave it typed.
-constexpr std::int32_t kErrInvalidCall = ErrorNumber(RuntimeError::kInvalidProcedureCall);
-constexpr std::int32_t kErrOverflow = ErrorNumber(RuntimeError::kOverflow);
-constexpr std::int32_t kErrOutOfMemory = ErrorNumber(RuntimeError::kOutOfMemory);
-constexpr std::int32_t kErrSubscriptOutOfRange = ErrorNumber(RuntimeError::kSubscriptOutOfRange);
-constexpr std::int32_t kErrTypeMismatch = ErrorNumber(RuntimeError::kTypeMismatch);
-constexpr std::int32_t kErrNoAutomation = ErrorNumber(RuntimeError::kNoAutomation);
-constexpr std::int32_t kErrMemberNotFound = ErrorNumber(RuntimeError::kMemberNotFound);
-constexpr std::int32_t kErrAutomation = ErrorNumber(RuntimeError::kAutomationError);
-constexpr std::int32_t kErrNoNamedArguments = ErrorNumber(RuntimeError::kNoNamedArguments);
-constexpr std::int32_t kErrNamedArgumentNotFound = ErrorNumber(RuntimeError::kNamedArgumentNotFound);
-constexpr std::int32_t kErrArgumentNotOptional = ErrorNumber(RuntimeError::kArgumentNotOptional);
-constexpr std::int32_t kErrWrongArgumentCount = ErrorNumber(RuntimeError::kWrongArgumentCount);
-constexpr std::int32_t kErrUnsupportedType = ErrorNumber(RuntimeError::kUnsupportedType);
-
-// VARIANTs that are cleared when they go, whatever they came to hold.
-class VariantList {
- public:
-  explicit VariantList(std::size_t count) : items_(count) {
-    for (VARIANT& item : items_) VariantInit(&item);
-  }
-  ~VariantList() {
-    for (VARIANT& item : items_) VariantClear(&item);
-  }
-  VariantList(const VariantList&) = delete;
-  VariantList& operator=(const VariantList&) = delete;
-
-  VARIANT& operator[](std::size_t index) { return items_[index]; }
-  VARIANT* data() { return items_.data(); }
-  UINT size() const { return static_cast<UINT>(items_.size()); }
-
- private:
-  std::vector<VARIANT> items_;
-};
-
 class ComDispatch final : public Dispatch {
  public:
-  explicit ComDispatch(IDispatch* object) : object_(object) { object_->AddRef(); }
-  ~ComDispatch() override { object_->Release(); }
-  ComDispatch(const ComDispatch&) = delete;
-  ComDispatch& operator=(const ComDispatch&) = delete;
+  explicit ComDispatch(IDispatch* object) : object_(win32::ComPtr<IDispatch>::Share(object)) {}
 
-  IDispatch* object() const { return object_; }
+  IDispatch* object() const { return object_.get(); }
 
-  std::error_code PutProperty(std::u16string_view name, const Variant& value) override {
-    return RuntimeStatus(PutNumber(name, value));
-  }
-  std::error_code GetProperty(std::u16string_view name, Variant& result) override {
-    return RuntimeStatus(GetNumber(name, result));
-  }
-  std::error_code Call(std::u16string_view name, std::span<Variant> args, Variant* result) override {
-    return RuntimeStatus(CallNumber(name, args, result));
-  }
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const Variant& value) override;
+  [[nodiscard]] std::error_code GetProperty(std::u16string_view name, Variant& result) override;
+  [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<Variant> args, Variant* result) override;
 
  private:
-  std::int32_t PutNumber(std::u16string_view name, const Variant& value);
-  std::int32_t GetNumber(std::u16string_view name, Variant& result);
-  std::int32_t CallNumber(std::u16string_view name, std::span<Variant> args, Variant* result);
-  std::int32_t Invoke(std::u16string_view name, WORD flags, DISPPARAMS& params, Variant* result);
+  [[nodiscard]] std::error_code Invoke(std::u16string_view name, WORD flags, DISPPARAMS& params, Variant* result);
 
-  IDispatch* object_;
+  win32::ComPtr<IDispatch> object_;
 };
 
 // The system's conversion calls only read their source but are declared
 // without const.
 VARIANT* Source(const VARIANT& from) { return const_cast<VARIANT*>(&from); }
 
-std::int32_t ToVariant(const Variant& from, VARIANT& to);
-std::int32_t FromVariant(const VARIANT& from, Variant& to);
+// A failed call of the system as a late-bound caller sees it.
+[[nodiscard]] std::error_code StatusOf(HRESULT hr, EXCEPINFO* exception = nullptr) {
+  return RuntimeStatus(ErrorNumberFromHResult(hr, exception));
+}
+
+[[nodiscard]] std::error_code ToVariant(const Variant& from, VARIANT& to);
+[[nodiscard]] std::error_code FromVariant(const VARIANT& from, Variant& to);
 
 // Fills a fresh one-dimensional array; `fill` gets the element storage.
 template <class Fill>
-std::int32_t MakeVector(VARTYPE element_type, std::int32_t lower_bound, std::size_t count, VARIANT& to,
-                        Fill fill) {
+[[nodiscard]] std::error_code MakeVector(VARTYPE element_type, std::int32_t lower_bound, std::size_t count,
+                                         VARIANT& to, Fill fill) {
   SAFEARRAY* array = SafeArrayCreateVector(element_type, lower_bound, static_cast<ULONG>(count));
-  if (array == nullptr) return kErrOutOfMemory;
-  std::int32_t error = 0;
+  if (array == nullptr) return RuntimeError::kOutOfMemory;
+  // Owned from here on: a failure below frees it, elements filled included.
+  win32::ScopedVariant made;
+  V_VT(&made.get()) = static_cast<VARTYPE>(VT_ARRAY | element_type);
+  V_ARRAY(&made.get()) = array;
   if (count > 0) {
     void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data))) {
-      error = kErrOutOfMemory;
-    } else {
-      error = fill(data);
-      SafeArrayUnaccessData(array);
-    }
+    if (FAILED(SafeArrayAccessData(array, &data))) return RuntimeError::kOutOfMemory;
+    const std::error_code status = fill(data);
+    // Cannot fail: the access above succeeded.
+    static_cast<void>(SafeArrayUnaccessData(array));
+    if (status) return status;
   }
-  if (error != 0) {
-    SafeArrayDestroy(array);  // also clears elements already filled
-    return error;
-  }
-  V_VT(&to) = static_cast<VARTYPE>(VT_ARRAY | element_type);
-  V_ARRAY(&to) = array;
-  return 0;
+  to = made.detach();
+  return {};
 }
 
 struct ToVariantVisitor {
   VARIANT& to;
 
-  std::int32_t operator()(Empty) const {
+  std::error_code operator()(Empty) const {
     V_VT(&to) = VT_EMPTY;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(Missing) const {
+  std::error_code operator()(Missing) const {
     V_VT(&to) = VT_ERROR;
     V_ERROR(&to) = DISP_E_PARAMNOTFOUND;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(std::int16_t value) const {
+  std::error_code operator()(std::int16_t value) const {
     V_VT(&to) = VT_I2;
     V_I2(&to) = value;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(Int16Ref ref) const {
-    if (ref.target == nullptr) return kErrTypeMismatch;
+  std::error_code operator()(Int16Ref ref) const {
+    if (ref.target == nullptr) return RuntimeError::kTypeMismatch;
     // The callee reads and writes the caller's own variable.
     V_VT(&to) = VT_I2 | VT_BYREF;
     V_I2REF(&to) = ref.target;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(std::int32_t value) const {
+  std::error_code operator()(std::int32_t value) const {
     V_VT(&to) = VT_I4;
     V_I4(&to) = value;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(double value) const {
+  std::error_code operator()(double value) const {
     V_VT(&to) = VT_R8;
     V_R8(&to) = value;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(Date value) const {
+  std::error_code operator()(Date value) const {
     V_VT(&to) = VT_DATE;
     V_DATE(&to) = value.value;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(const std::u16string& text) const {
-    BSTR copy = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
-    if (copy == nullptr) return kErrOutOfMemory;
+  std::error_code operator()(const std::u16string& text) const {
+    win32::Bstr copy = win32::Bstr::Copy(text);
+    if (!copy) return RuntimeError::kOutOfMemory;
     V_VT(&to) = VT_BSTR;
-    V_BSTR(&to) = copy;
-    return 0;
+    V_BSTR(&to) = copy.detach();
+    return {};
   }
-  std::int32_t operator()(bool value) const {
+  std::error_code operator()(bool value) const {
     V_VT(&to) = VT_BOOL;
     V_BOOL(&to) = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return 0;
+    return {};
   }
-  std::int32_t operator()(const ByteArray& array) const {
+  std::error_code operator()(const ByteArray& array) const {
     return MakeVector(VT_UI1, array.lower_bound, array.bytes.size(), to, [&](void* data) {
       std::memcpy(data, array.bytes.data(), array.bytes.size());
-      return std::int32_t{0};
+      return std::error_code();
     });
   }
-  std::int32_t operator()(const VariantArray& array) const {
+  std::error_code operator()(const VariantArray& array) const {
     return MakeVector(VT_VARIANT, array.lower_bound, array.elements.size(), to, [&](void* data) {
       auto* elements = static_cast<VARIANT*>(data);
       for (std::size_t i = 0; i < array.elements.size(); ++i) {
-        if (const std::int32_t error = ToVariant(array.elements[i], elements[i]); error != 0) return error;
+        if (const std::error_code status = ToVariant(array.elements[i], elements[i])) return status;
       }
-      return std::int32_t{0};
+      return std::error_code();
     });
   }
-  std::int32_t operator()(const ObjectRef& object) const {
+  std::error_code operator()(const ObjectRef& object) const {
     IDispatch* com = object == nullptr ? nullptr : DispatchOf(*object);
     // An object of this process that COM has never seen has no IDispatch
     // to hand over.
-    if (object != nullptr && com == nullptr) return kErrTypeMismatch;
-    if (com != nullptr) com->AddRef();
+    if (object != nullptr && com == nullptr) return RuntimeError::kTypeMismatch;
     V_VT(&to) = VT_DISPATCH;
-    V_DISPATCH(&to) = com;
-    return 0;
+    V_DISPATCH(&to) = win32::ComPtr<IDispatch>::Share(com).detach();
+    return {};
   }
 };
 
-std::int32_t ToVariant(const Variant& from, VARIANT& to) { return std::visit(ToVariantVisitor{to}, from.value()); }
+std::error_code ToVariant(const Variant& from, VARIANT& to) { return std::visit(ToVariantVisitor{to}, from.value()); }
 
-std::int32_t ArrayFromVariant(const VARIANT& from, Variant& to) {
+[[nodiscard]] std::error_code ArrayFromVariant(const VARIANT& from, Variant& to) {
   SAFEARRAY* array = V_ISBYREF(&from) ? *V_ARRAYREF(&from) : V_ARRAY(&from);
-  if (array == nullptr || SafeArrayGetDim(array) != 1) return kErrTypeMismatch;
+  if (array == nullptr || SafeArrayGetDim(array) != 1) return RuntimeError::kTypeMismatch;
   LONG lower = 0;
   LONG upper = 0;
   if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) {
-    return kErrTypeMismatch;
+    return RuntimeError::kTypeMismatch;
   }
   const std::size_t count = upper >= lower ? static_cast<std::size_t>(upper - lower) + 1 : 0;
   const VARTYPE element_type = static_cast<VARTYPE>(V_VT(&from) & VT_TYPEMASK);
-  if (element_type != VT_UI1 && element_type != VT_VARIANT) return kErrTypeMismatch;
+  if (element_type != VT_UI1 && element_type != VT_VARIANT) return RuntimeError::kTypeMismatch;
   void* data = nullptr;
-  if (count > 0 && FAILED(SafeArrayAccessData(array, &data))) return kErrTypeMismatch;
-  std::int32_t error = 0;
+  if (count > 0 && FAILED(SafeArrayAccessData(array, &data))) return RuntimeError::kTypeMismatch;
+  std::error_code status;
   if (element_type == VT_UI1) {
     ByteArray bytes{static_cast<std::int32_t>(lower), std::vector<std::uint8_t>(count)};
     if (count > 0) std::memcpy(bytes.bytes.data(), data, count);
@@ -214,98 +171,94 @@ std::int32_t ArrayFromVariant(const VARIANT& from, Variant& to) {
   } else {
     VariantArray elements{static_cast<std::int32_t>(lower), std::vector<Variant>(count)};
     const auto* source = static_cast<const VARIANT*>(data);
-    for (std::size_t i = 0; i < count && error == 0; ++i) error = FromVariant(source[i], elements.elements[i]);
-    if (error == 0) to = std::move(elements);
+    for (std::size_t i = 0; i < count && !status; ++i) status = FromVariant(source[i], elements.elements[i]);
+    if (!status) to = std::move(elements);
   }
-  if (count > 0) SafeArrayUnaccessData(array);
-  return error;
+  // Cannot fail: the access above succeeded.
+  if (count > 0) static_cast<void>(SafeArrayUnaccessData(array));
+  return status;
 }
 
 // Integers wider than a Long, and the decimal types, as a number without loss
 // where the value allows.
-std::int32_t NumberFromVariant(const VARIANT& from, Variant& to, bool integer) {
-  VARIANT converted;
-  VariantInit(&converted);
-  if (integer && SUCCEEDED(VariantChangeType(&converted, Source(from), 0, VT_I4))) {
-    to = static_cast<std::int32_t>(V_I4(&converted));
-    return 0;
+[[nodiscard]] std::error_code NumberFromVariant(const VARIANT& from, Variant& to, bool integer) {
+  win32::ScopedVariant converted;
+  if (integer && SUCCEEDED(VariantChangeType(converted.put(), Source(from), 0, VT_I4))) {
+    to = static_cast<std::int32_t>(V_I4(&converted.get()));
+    return {};
   }
-  if (SUCCEEDED(VariantChangeType(&converted, Source(from), 0, VT_R8))) {
-    to = V_R8(&converted);
-    return 0;
+  if (SUCCEEDED(VariantChangeType(converted.put(), Source(from), 0, VT_R8))) {
+    to = V_R8(&converted.get());
+    return {};
   }
-  return kErrTypeMismatch;
+  return RuntimeError::kTypeMismatch;
 }
 
-std::int32_t FromVariant(const VARIANT& from, Variant& to) {
+std::error_code FromVariant(const VARIANT& from, Variant& to) {
   if (V_ISARRAY(&from)) return ArrayFromVariant(from, to);
   if (V_ISBYREF(&from)) {
-    VARIANT value;
-    VariantInit(&value);
-    if (const HRESULT hr = VariantCopyInd(&value, Source(from)); FAILED(hr)) return ErrorNumberFromHResult(hr);
-    const std::int32_t error = FromVariant(value, to);
-    VariantClear(&value);
-    return error;
+    win32::ScopedVariant value;
+    if (const HRESULT hr = VariantCopyInd(value.put(), Source(from)); FAILED(hr)) return StatusOf(hr);
+    return FromVariant(value.get(), to);
   }
   switch (V_VT(&from)) {
     case VT_EMPTY:
       to = Empty{};
-      return 0;
+      return {};
     case VT_ERROR:
-      if (V_ERROR(&from) != DISP_E_PARAMNOTFOUND) return kErrTypeMismatch;
+      if (V_ERROR(&from) != DISP_E_PARAMNOTFOUND) return RuntimeError::kTypeMismatch;
       to = Missing{};
-      return 0;
+      return {};
     case VT_I2:
       to = static_cast<std::int16_t>(V_I2(&from));
-      return 0;
+      return {};
     case VT_UI1:
       to = static_cast<std::int16_t>(V_UI1(&from));
-      return 0;
+      return {};
     case VT_I1:
       to = static_cast<std::int16_t>(V_I1(&from));
-      return 0;
+      return {};
     case VT_I4:
       to = static_cast<std::int32_t>(V_I4(&from));
-      return 0;
+      return {};
     case VT_UI2:
       to = static_cast<std::int32_t>(V_UI2(&from));
-      return 0;
+      return {};
     case VT_R8:
       to = static_cast<double>(V_R8(&from));
-      return 0;
+      return {};
     case VT_R4:
       to = static_cast<double>(V_R4(&from));
-      return 0;
+      return {};
     case VT_DATE:
       to = Date{V_DATE(&from)};
-      return 0;
+      return {};
     case VT_BSTR: {
       const BSTR text = V_BSTR(&from);
       to = text == nullptr ? std::u16string()
                            : std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
-      return 0;
+      return {};
     }
     case VT_BOOL:
       to = V_BOOL(&from) != VARIANT_FALSE;
-      return 0;
+      return {};
     case VT_DISPATCH:
       to = WrapDispatch(V_DISPATCH(&from));
-      return 0;
+      return {};
     case VT_UNKNOWN: {
       IUnknown* unknown = V_UNKNOWN(&from);
       if (unknown == nullptr) {
         to = ObjectRef();
-        return 0;
+        return {};
       }
-      IDispatch* object = nullptr;
-      if (FAILED(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&object))) || object == nullptr) {
-        return kErrTypeMismatch;
+      win32::ComPtr<IDispatch> object;
+      if (FAILED(unknown->QueryInterface(IID_IDispatch, object.put_void())) || !object) {
+        return RuntimeError::kTypeMismatch;
       }
-      ObjectRef wrapped = WrapDispatch(object);
-      object->Release();
-      if (wrapped == nullptr) return kErrOutOfMemory;
+      ObjectRef wrapped = WrapDispatch(object.get());
+      if (wrapped == nullptr) return RuntimeError::kOutOfMemory;
       to = std::move(wrapped);
-      return 0;
+      return {};
     }
     case VT_UI4:
     case VT_INT:
@@ -317,75 +270,75 @@ std::int32_t FromVariant(const VARIANT& from, Variant& to) {
     case VT_DECIMAL:
       return NumberFromVariant(from, to, false);
     default:
-      return kErrTypeMismatch;
+      return RuntimeError::kTypeMismatch;
   }
 }
 
-std::int32_t ComDispatch::Invoke(std::u16string_view name, WORD flags, DISPPARAMS& params, Variant* result) {
+std::error_code ComDispatch::Invoke(std::u16string_view name, WORD flags, DISPPARAMS& params, Variant* result) {
   std::wstring wide(name.begin(), name.end());
   LPOLESTR names[] = {wide.data()};
   DISPID id = DISPID_UNKNOWN;
   if (const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); FAILED(hr)) {
-    return ErrorNumberFromHResult(hr);
+    return StatusOf(hr);
   }
-  VariantList out(1);
+  win32::VariantList out(1);
   EXCEPINFO exception{};
   UINT argument_error = 0;
   const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                      result != nullptr ? &out[0] : nullptr, &exception, &argument_error);
-  if (const std::int32_t error = ErrorNumberFromHResult(hr, &exception); error != 0) return error;
-  return result != nullptr ? FromVariant(out[0], *result) : 0;
+  if (const std::error_code status = StatusOf(hr, &exception)) return status;
+  return result != nullptr ? FromVariant(out[0], *result) : std::error_code();
 }
 
-std::int32_t ComDispatch::PutNumber(std::u16string_view name, const Variant& value) {
+std::error_code ComDispatch::PutProperty(std::u16string_view name, const Variant& value) {
   try {
-    VariantList args(1);
-    if (const std::int32_t error = ToVariant(value, args[0]); error != 0) return error;
+    win32::VariantList args(1);
+    if (const std::error_code status = ToVariant(value, args[0])) return status;
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{args.data(), &named, 1, 1};
     return Invoke(name, DISPATCH_PROPERTYPUT, params, nullptr);
   } catch (...) {
-    return kErrOutOfMemory;
+    return RuntimeError::kOutOfMemory;
   }
 }
 
-std::int32_t ComDispatch::GetNumber(std::u16string_view name, Variant& result) {
+std::error_code ComDispatch::GetProperty(std::u16string_view name, Variant& result) {
   try {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
     Variant value;
-    if (const std::int32_t error = Invoke(name, DISPATCH_PROPERTYGET, params, &value); error != 0) return error;
+    if (const std::error_code status = Invoke(name, DISPATCH_PROPERTYGET, params, &value)) return status;
     result = std::move(value);
-    return 0;
+    return {};
   } catch (...) {
-    return kErrOutOfMemory;
+    return RuntimeError::kOutOfMemory;
   }
 }
 
-std::int32_t ComDispatch::CallNumber(std::u16string_view name, std::span<Variant> args, Variant* result) {
+std::error_code ComDispatch::Call(std::u16string_view name, std::span<Variant> args, Variant* result) {
   try {
-    VariantList list(args.size());
+    win32::VariantList list(args.size());
     // Invoke takes the arguments last first.
     for (std::size_t i = 0; i < args.size(); ++i) {
-      if (const std::int32_t error = ToVariant(args[i], list[args.size() - 1 - i]); error != 0) return error;
+      if (const std::error_code status = ToVariant(args[i], list[args.size() - 1 - i])) return status;
     }
     DISPPARAMS params{list.data(), nullptr, list.size(), 0};
     const WORD flags = result != nullptr ? WORD{DISPATCH_METHOD | DISPATCH_PROPERTYGET} : WORD{DISPATCH_METHOD};
     Variant value;
-    if (const std::int32_t error = Invoke(name, flags, params, result != nullptr ? &value : nullptr); error != 0) {
-      return error;
+    if (const std::error_code status = Invoke(name, flags, params, result != nullptr ? &value : nullptr)) {
+      return status;
     }
     if (result != nullptr) *result = std::move(value);
-    return 0;
+    return {};
   } catch (...) {
-    return kErrOutOfMemory;
+    return RuntimeError::kOutOfMemory;
   }
 }
 
 }  // namespace
 
-std::int32_t ToComVariant(const Variant& from, VARIANT& to) { return ToVariant(from, to); }
+std::error_code ToComVariant(const Variant& from, VARIANT& to) { return ToVariant(from, to); }
 
-std::int32_t FromComVariant(const VARIANT& from, Variant& to) { return FromVariant(from, to); }
+std::error_code FromComVariant(const VARIANT& from, Variant& to) { return FromVariant(from, to); }
 
 ObjectRef WrapDispatch(IDispatch* object) {
   if (object == nullptr) return nullptr;
@@ -401,73 +354,58 @@ IDispatch* DispatchOf(const Dispatch& object) {
   return com != nullptr ? com->object() : nullptr;
 }
 
+namespace {
+
+// The runtime's own number for the dispatch failures it knows by name.
+[[nodiscard]] std::error_code KnownFailure(HRESULT hresult) {
+  switch (hresult) {
+    case DISP_E_MEMBERNOTFOUND:
+    case DISP_E_UNKNOWNNAME: return RuntimeError::kMemberNotFound;
+    case DISP_E_BADPARAMCOUNT: return RuntimeError::kWrongArgumentCount;
+    case DISP_E_TYPEMISMATCH: return RuntimeError::kTypeMismatch;
+    case DISP_E_OVERFLOW: return RuntimeError::kOverflow;
+    case DISP_E_PARAMNOTOPTIONAL: return RuntimeError::kArgumentNotOptional;
+    case DISP_E_NONAMEDARGS: return RuntimeError::kNoNamedArguments;
+    case DISP_E_PARAMNOTFOUND: return RuntimeError::kNamedArgumentNotFound;
+    case DISP_E_BADVARTYPE: return RuntimeError::kUnsupportedType;
+    case DISP_E_BADINDEX: return RuntimeError::kSubscriptOutOfRange;
+    case E_OUTOFMEMORY: return RuntimeError::kOutOfMemory;
+    case E_INVALIDARG: return RuntimeError::kInvalidProcedureCall;
+    case E_NOINTERFACE: return RuntimeError::kNoAutomation;
+    default: return {};
+  }
+}
+
+}  // namespace
+
 std::int32_t ErrorNumberFromHResult(std::int32_t hresult, EXCEPINFO* exception) {
   std::int32_t number = 0;
   if (hresult == DISP_E_EXCEPTION) {
-    number = kErrAutomation;
+    number = ErrorNumber(RuntimeError::kAutomationError);
     if (exception != nullptr) {
-      if (exception->pfnDeferredFillIn != nullptr) exception->pfnDeferredFillIn(exception);
+      // Its result says nothing the filled-in fields do not.
+      if (exception->pfnDeferredFillIn != nullptr) static_cast<void>(exception->pfnDeferredFillIn(exception));
       if (exception->wCode != 0) {
         number = exception->wCode;
       } else if ((exception->scode & 0xFFFF) != 0) {
         number = static_cast<std::int32_t>(exception->scode & 0xFFFF);
       }
     }
-  } else if (SUCCEEDED(hresult)) {
-    number = 0;
-  } else {
-    switch (hresult) {
-      case DISP_E_MEMBERNOTFOUND:
-      case DISP_E_UNKNOWNNAME:
-        number = kErrMemberNotFound;
-        break;
-      case DISP_E_BADPARAMCOUNT:
-        number = kErrWrongArgumentCount;
-        break;
-      case DISP_E_TYPEMISMATCH:
-        number = kErrTypeMismatch;
-        break;
-      case DISP_E_OVERFLOW:
-        number = kErrOverflow;
-        break;
-      case DISP_E_PARAMNOTOPTIONAL:
-        number = kErrArgumentNotOptional;
-        break;
-      case DISP_E_NONAMEDARGS:
-        number = kErrNoNamedArguments;
-        break;
-      case DISP_E_PARAMNOTFOUND:
-        number = kErrNamedArgumentNotFound;
-        break;
-      case DISP_E_BADVARTYPE:
-        number = kErrUnsupportedType;
-        break;
-      case DISP_E_BADINDEX:
-        number = kErrSubscriptOutOfRange;
-        break;
-      case E_OUTOFMEMORY:
-        number = kErrOutOfMemory;
-        break;
-      case E_INVALIDARG:
-        number = kErrInvalidCall;
-        break;
-      case E_NOINTERFACE:
-        number = kErrNoAutomation;
-        break;
-      default:
-        number = HRESULT_FACILITY(hresult) == FACILITY_CONTROL && (hresult & 0xFFFF) != 0 ? (hresult & 0xFFFF)
-                                                                                          : hresult;
-        break;
+  } else if (FAILED(hresult)) {
+    if (const std::error_code known = KnownFailure(hresult)) {
+      number = ErrorNumber(known);
+    } else if (HRESULT_FACILITY(hresult) == FACILITY_CONTROL && (hresult & 0xFFFF) != 0) {
+      number = hresult & 0xFFFF;
+    } else {
+      number = hresult;
     }
   }
-  // Whoever filled them, the strings are ours to free.
+  // Whoever filled them, the strings are ours to free: taken over here, they
+  // go at the end of this block.
   if (exception != nullptr) {
-    SysFreeString(exception->bstrSource);
-    SysFreeString(exception->bstrDescription);
-    SysFreeString(exception->bstrHelpFile);
-    exception->bstrSource = nullptr;
-    exception->bstrDescription = nullptr;
-    exception->bstrHelpFile = nullptr;
+    const win32::Bstr source(std::exchange(exception->bstrSource, nullptr));
+    const win32::Bstr description(std::exchange(exception->bstrDescription, nullptr));
+    const win32::Bstr help_file(std::exchange(exception->bstrHelpFile, nullptr));
   }
   return number;
 }

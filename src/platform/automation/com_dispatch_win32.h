@@ -44,11 +44,11 @@ namespace dovel::platform::automation {
 
 // Wraps `object` (AddRef'd; released with the wrapper). A null pointer gives
 // a null ObjectRef.
-ObjectRef WrapDispatch(IDispatch* object);
+[[nodiscard]] ObjectRef WrapDispatch(IDispatch* object);
 
 // The COM object behind an object made by WrapDispatch, or nullptr for any
 // other Dispatch. Not AddRef'd: valid while `object` lives.
-IDispatch* DispatchOf(const Dispatch& object);
+[[nodiscard]] IDispatch* DispatchOf(const Dispatch& object);
 
 // The error number for a failed GetIDsOfNames or Invoke:
 // - DISP_E_EXCEPTION: the EXCEPINFO's wCode if not 0, else the low 16 bits of
@@ -64,6 +64,6 @@ IDispatch* DispatchOf(const Dispatch& object);
 // - any other failure: the HRESULT itself as a signed number, which is what a
 //   late-bound caller sees for a COM error without a number of its own;
 // - success: 0.
-std::int32_t ErrorNumberFromHResult(std::int32_t hresult, tagEXCEPINFO* exception = nullptr);
+[[nodiscard]] std::int32_t ErrorNumberFromHResult(std::int32_t hresult, tagEXCEPINFO* exception = nullptr);
 
 }  // namespace dovel::platform::automation

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "platform/automation/com_dispatch_win32.h"
+#include "platform/automation/com_ptr_win32.h"
 #include "platform/automation/text.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::automation {
 namespace {
@@ -16,7 +18,7 @@ namespace {
 // single-threaded apartment, the one a form's thread has, and stays in it for
 // the rest of its life: objects made there may be used until the thread ends.
 // A thread already in an apartment keeps it.
-bool EnsureApartment() {
+[[nodiscard]] bool EnsureApartment() {
   thread_local bool joined = false;
   if (joined) return true;
   const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -33,20 +35,23 @@ bool EnsureApartment() {
 // server the class is registered with.
 class ComObjectFactory final : public ObjectFactory {
  public:
-  std::error_code CreateObject(std::string_view prog_id, ObjectRef& object) override {
+  [[nodiscard]] std::error_code CreateObject(std::string_view prog_id, ObjectRef& object) override {
+    return Create(prog_id, object);
+  }
+
+ private:
+  [[nodiscard]] static std::error_code Create(std::string_view prog_id, ObjectRef& object) {
     try {
       if (prog_id.empty() || !EnsureApartment()) return RuntimeError::kCannotCreateObject;
       const std::u16string wide16 = FromUtf8(prog_id);
       const std::wstring wide(wide16.begin(), wide16.end());
       CLSID clsid{};
       if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) return RuntimeError::kCannotCreateObject;
-      IDispatch* created = nullptr;
-      if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void**>(&created))) ||
-          created == nullptr) {
+      win32::ComPtr<IDispatch> created;
+      if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, created.put_void())) || !created) {
         return RuntimeError::kCannotCreateObject;
       }
-      ObjectRef made = WrapDispatch(created);
-      created->Release();
+      ObjectRef made = WrapDispatch(created.get());
       if (made == nullptr) return RuntimeError::kCannotCreateObject;
       object = std::move(made);
       return {};

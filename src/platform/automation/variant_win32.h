@@ -6,17 +6,17 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include <cstdint>
+#include <system_error>
 
 #include "platform/automation/variant.h"
 
 namespace dovel::platform::automation {
 
-// Fills `to` (which must be empty or freshly initialised) from `from`;
-// 0 or the error number (13 for a value COM cannot carry, 7 out of memory).
-std::int32_t ToComVariant(const Variant& from, VARIANT& to);
+// Fills `to` (which must be empty or freshly initialised) from `from`. Fails
+// with RuntimeError::kTypeMismatch for a value COM cannot carry, kOutOfMemory.
+[[nodiscard]] std::error_code ToComVariant(const Variant& from, VARIANT& to);
 
-// Reads `from` into `to`, following references; 0 or the error number.
-std::int32_t FromComVariant(const VARIANT& from, Variant& to);
+// Reads `from` into `to`, following references; a runtime error on failure.
+[[nodiscard]] std::error_code FromComVariant(const VARIANT& from, Variant& to);
 
 }  // namespace dovel::platform::automation

@@ -6,11 +6,9 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ou
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  IUnknown* object = create_();
-  if (object == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = object->QueryInterface(iid, out);
-  object->Release();
-  return hr;
+  const win32::ComPtr<IUnknown> object = create_();
+  if (!object) return E_OUTOFMEMORY;
+  return object->QueryInterface(iid, out);
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

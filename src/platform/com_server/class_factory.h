@@ -9,19 +9,19 @@
 
 namespace dovel::platform::com_server {
 
-// A class factory for any class: `create` makes one new object and returns
-// it with one reference (or nullptr when out of memory). Aggregation is not
+// A class factory for any class: `create` makes one new object (or nothing
+// when out of memory). Aggregation is not
 // offered. A factory does not keep the server alive by itself; a client's
 // LockServer(TRUE) does.
 class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
  public:
-  using Creator = std::function<IUnknown*()>;
+  using Creator = std::function<win32::ComPtr<IUnknown>()>;
   static constexpr bool kKeepsServerAlive = false;
 
   explicit ClassFactory(Creator create) : create_(std::move(create)) {}
 
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-  STDMETHODIMP LockServer(BOOL lock) override;
+  [[nodiscard]] STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  [[nodiscard]] STDMETHODIMP LockServer(BOOL lock) override;
 
  private:
   Creator create_;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <utility>
 
+#include "platform/automation/com_ptr_win32.h"
 #include "platform/com_server/server_lifetime.h"
 
 namespace dovel::platform::com_server {
@@ -29,18 +30,18 @@ class ComObject : public Primary, public Others... {
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
-  // Makes a new object with reference count 1, or returns nullptr (out of
+  // Makes a new object, owned by the result, or an empty result (out of
   // memory, or a constructor that threw: nothing may cross into COM).
   template <class... Args>
-  static Derived* Create(Args&&... args) {
+  [[nodiscard]] static win32::ComPtr<Derived> Create(Args&&... args) {
     try {
-      return new Derived(std::forward<Args>(args)...);
+      return win32::ComPtr<Derived>::Adopt(new Derived(std::forward<Args>(args)...));
     } catch (...) {
       return nullptr;
     }
   }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+  [[nodiscard]] STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (iid == IID_IUnknown || iid == __uuidof(Primary) || static_cast<Derived*>(this)->AnswersAsPrimary(iid)) {
@@ -48,7 +49,7 @@ class ComObject : public Primary, public Others... {
     } else if (!((iid == __uuidof(Others) && (*out = static_cast<Others*>(this), true)) || ...)) {
       return E_NOINTERFACE;
     }
-    AddRef();
+    AddRef();  // the reference handed out; the count is ours to keep
     return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }

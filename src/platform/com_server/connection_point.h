@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "platform/automation/com_ptr_win32.h"
 #include "platform/com_server/com_object.h"
 
 namespace dovel::platform::com_server {
@@ -18,13 +19,13 @@ using EventDelivery = std::function<bool(DISPID)>;
 class EventSource {
  public:
   virtual ~EventSource() = default;
-  virtual HRESULT AdviseSink(EventDelivery deliver, DWORD* cookie) = 0;
-  virtual HRESULT UnadviseSink(DWORD cookie) = 0;
+  [[nodiscard]] virtual HRESULT AdviseSink(EventDelivery deliver, DWORD* cookie) = 0;
+  [[nodiscard]] virtual HRESULT UnadviseSink(DWORD cookie) = 0;
 };
 
 // True for the failures that say the other side of a call is gone for good
 // (its process died or disconnected its objects), not that it is busy.
-bool IsPeerGone(HRESULT hr);
+[[nodiscard]] bool IsPeerGone(HRESULT hr);
 
 // The connection point of one event interface, a COM object of its own. It
 // holds its container, so it stays valid while a client holds it; the
@@ -33,27 +34,26 @@ class ConnectionPoint final : public ComObject<ConnectionPoint, IConnectionPoint
  public:
   // `container` also owns `source`; it is kept with a reference.
   ConnectionPoint(IConnectionPointContainer* container, REFIID event_iid, EventSource& source);
-  ~ConnectionPoint() override;
 
-  STDMETHODIMP GetConnectionInterface(IID* iid) override;
-  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  [[nodiscard]] STDMETHODIMP GetConnectionInterface(IID* iid) override;
+  [[nodiscard]] STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
   // The sink is asked for the event interface first, then for IDispatch.
-  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-  STDMETHODIMP Unadvise(DWORD cookie) override;
+  [[nodiscard]] STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+  [[nodiscard]] STDMETHODIMP Unadvise(DWORD cookie) override;
   // Not offered (E_NOTIMPL, which the interface allows).
-  STDMETHODIMP EnumConnections(IEnumConnections** out) override;
+  [[nodiscard]] STDMETHODIMP EnumConnections(IEnumConnections** out) override;
 
  private:
-  IConnectionPointContainer* container_;
+  win32::ComPtr<IConnectionPointContainer> container_;
   IID event_iid_;
   EventSource& source_;
 };
 
 // IConnectionPointContainer for an object with one event interface.
 // FindConnectionPoint and EnumConnectionPoints of the owner forward here.
-HRESULT FindConnectionPoint(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source,
-                            REFIID wanted, IConnectionPoint** out);
-HRESULT EnumConnectionPoints(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source,
-                             IEnumConnectionPoints** out);
+[[nodiscard]] HRESULT FindConnectionPoint(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source,
+                                          REFIID wanted, IConnectionPoint** out);
+[[nodiscard]] HRESULT EnumConnectionPoints(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source,
+                                           IEnumConnectionPoints** out);
 
 }  // namespace dovel::platform::com_server

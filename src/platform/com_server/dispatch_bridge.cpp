@@ -4,13 +4,11 @@
 
 #include <algorithm>
 
-#include "platform/automation/conversions.h"
 #include "platform/automation/variant_win32.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::com_server {
 namespace {
-
-constexpr std::int32_t kErrMemberNotFound = ErrorNumber(RuntimeError::kMemberNotFound);
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
@@ -21,11 +19,11 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 
 // One argument as the object sees it: by-reference 16-bit integers stay
 // references, everything else is converted by value.
-std::int32_t Argument(const VARIANT& from, automation::Variant& to) {
+[[nodiscard]] std::error_code Argument(const VARIANT& from, automation::Variant& to) {
   if (from.vt == (VT_I2 | VT_BYREF)) {
-    if (from.piVal == nullptr) return ErrorNumber(RuntimeError::kTypeMismatch);
+    if (from.piVal == nullptr) return RuntimeError::kTypeMismatch;
     to = automation::Int16Ref{from.piVal};
-    return 0;
+    return {};
   }
   return automation::FromComVariant(from, to);
 }
@@ -64,11 +62,11 @@ STDMETHODIMP DispatchBridge::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT cou
   return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
-HRESULT DispatchBridge::Failure(std::int32_t number, EXCEPINFO* exception) const {
-  if (number == kErrMemberNotFound) return DISP_E_MEMBERNOTFOUND;
+HRESULT DispatchBridge::Failure(std::error_code status, EXCEPINFO* exception) const {
+  if (status == RuntimeError::kMemberNotFound) return DISP_E_MEMBERNOTFOUND;
   if (exception != nullptr) {
     *exception = EXCEPINFO{};
-    exception->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<WORD>(number));
+    exception->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, static_cast<WORD>(ErrorNumber(status)));
   }
   return DISP_E_EXCEPTION;
 }
@@ -84,31 +82,33 @@ STDMETHODIMP DispatchBridge::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DIS
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
       if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
       automation::Variant value;
-      if (const std::int32_t e = Argument(params->rgvarg[0], value); e != 0) {
+      if (Argument(params->rgvarg[0], value)) {
         if (argument_error != nullptr) *argument_error = 0;
         return DISP_E_TYPEMISMATCH;
       }
-      const std::int32_t e = ErrorNumber(target_->PutProperty(name, value));
-      return e == 0 ? S_OK : Failure(e, exception);
+      const std::error_code status = target_->PutProperty(name, value);
+      return status ? Failure(status, exception) : S_OK;
     }
     automation::Variant value;
-    std::int32_t e = 0;
+    std::error_code status;
     if ((flags & DISPATCH_PROPERTYGET) && !(flags & DISPATCH_METHOD) && params->cArgs == 0) {
-      e = ErrorNumber(target_->GetProperty(name, value));
+      status = target_->GetProperty(name, value);
     } else {
       std::vector<automation::Variant> args(params->cArgs);
       for (UINT i = 0; i < params->cArgs; ++i) {
         // rgvarg holds the last argument first.
-        if (Argument(params->rgvarg[params->cArgs - 1 - i], args[i]) != 0) {
+        if (Argument(params->rgvarg[params->cArgs - 1 - i], args[i])) {
           if (argument_error != nullptr) *argument_error = params->cArgs - 1 - i;
           return DISP_E_TYPEMISMATCH;
         }
       }
-      e = ErrorNumber(target_->Call(name, args, &value));
+      status = target_->Call(name, args, &value);
     }
-    if (e != 0) return Failure(e, exception);
+    if (status) return Failure(status, exception);
     if (result != nullptr && !value.Is<automation::Empty>()) {
-      if (const std::int32_t c = automation::ToComVariant(value, *result); c != 0) return Failure(c, exception);
+      if (const std::error_code converted = automation::ToComVariant(value, *result)) {
+        return Failure(converted, exception);
+      }
     }
     return S_OK;
   } catch (...) {

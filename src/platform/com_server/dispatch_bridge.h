@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/automation/dispatch.h"
@@ -28,14 +29,15 @@ class DispatchBridge final : public ComObject<DispatchBridge, IDispatch> {
  public:
   explicit DispatchBridge(std::shared_ptr<automation::Dispatch> target) : target_(std::move(target)) {}
 
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override;
-  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* exception, UINT* argument_error) override;
+  [[nodiscard]] STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  [[nodiscard]] STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override;
+  [[nodiscard]] STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+  [[nodiscard]] STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                    EXCEPINFO* exception, UINT* argument_error) override;
 
  private:
-  HRESULT Failure(std::int32_t number, EXCEPINFO* exception) const;
+  // The object's failure as Invoke returns it.
+  [[nodiscard]] HRESULT Failure(std::error_code status, EXCEPINFO* exception) const;
 
   std::shared_ptr<automation::Dispatch> target_;
   std::vector<std::u16string> names_;  // identifier n names names_[n - 1]

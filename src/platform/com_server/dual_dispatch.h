@@ -4,6 +4,7 @@
 #include <oaidl.h>
 #include <oleauto.h>
 
+#include "platform/automation/com_ptr_win32.h"
 #include "platform/com_server/type_library.h"
 
 namespace dovel::platform::com_server {
@@ -17,36 +18,30 @@ namespace dovel::platform::com_server {
 template <class Base, class Interface>
 class DualDispatch : public Base {
  public:
-  ~DualDispatch() override {
-    if (type_info_ != nullptr) type_info_->Release();
-  }
-
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+  [[nodiscard]] STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_INVALIDARG;
     *count = 1;
     return S_OK;
   }
 
-  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+  [[nodiscard]] STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     ITypeInfo* info = TypeInfo();
     if (info == nullptr) return TYPE_E_ELEMENTNOTFOUND;
-    info->AddRef();
-    *out = info;
-    return S_OK;
+    return type_info_.CopyTo(out);
   }
 
-  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+  [[nodiscard]] STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* info = TypeInfo();
     if (info == nullptr) return TYPE_E_ELEMENTNOTFOUND;
     return DispGetIDsOfNames(info, names, count, ids);
   }
 
-  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* exception, UINT* argument_error) override {
+  [[nodiscard]] STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                    EXCEPINFO* exception, UINT* argument_error) override {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* info = TypeInfo();
     if (info == nullptr) return TYPE_E_ELEMENTNOTFOUND;
@@ -56,11 +51,12 @@ class DualDispatch : public Base {
  private:
   // Loaded on first use; the object lives on one apartment thread.
   ITypeInfo* TypeInfo() {
-    if (type_info_ == nullptr) ModuleTypeInfo(__uuidof(Interface), &type_info_);
-    return type_info_;
+    // A failure leaves it empty, which every caller reports.
+    if (!type_info_) static_cast<void>(ModuleTypeInfo(__uuidof(Interface), type_info_.put()));
+    return type_info_.get();
   }
 
-  ITypeInfo* type_info_ = nullptr;
+  win32::ComPtr<ITypeInfo> type_info_;
 };
 
 }  // namespace dovel::platform::com_server

@@ -13,11 +13,9 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
   *out = nullptr;
   const com_server::InprocClass& served = com_server::ServedClass();
   if (clsid != served.registration.clsid) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = com_server::ClassFactory::Create([create = served.create] { return create(); });
-  if (factory == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = factory->QueryInterface(iid, out);
-  factory->Release();
-  return hr;
+  const auto factory = com_server::ClassFactory::Create([create = served.create] { return create(); });
+  if (!factory) return E_OUTOFMEMORY;
+  return factory->QueryInterface(iid, out);
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() { return com_server::ServerLifetime::CanUnload() ? S_OK : S_FALSE; }

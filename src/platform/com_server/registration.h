@@ -22,16 +22,16 @@ struct ClassRegistration {
 };
 
 // Writes the class's keys; replaces what an earlier registration wrote.
-HRESULT RegisterClassKeys(const ClassRegistration& registration);
+[[nodiscard]] HRESULT RegisterClassKeys(const ClassRegistration& registration);
 // Removes the class's keys; keys already gone count as removed.
-HRESULT UnregisterClassKeys(const ClassRegistration& registration);
+[[nodiscard]] HRESULT UnregisterClassKeys(const ClassRegistration& registration);
 
 // RegisterTypeLib / UnRegisterTypeLib of the module's embedded library. The
 // registration also records every interface it describes for the standard
 // marshaler, the event interface included, so calls and events cross
 // process boundaries without proxy code of our own.
-HRESULT RegisterModuleTypeLibrary();
-HRESULT UnregisterModuleTypeLibrary();
+[[nodiscard]] HRESULT RegisterModuleTypeLibrary();
+[[nodiscard]] HRESULT UnregisterModuleTypeLibrary();
 
 // "{XXXXXXXX-...}" of a GUID.
 std::wstring GuidText(const GUID& guid);

@@ -17,6 +17,8 @@ HMODULE ThisModule() {
 }
 
 std::once_flag g_load_once;
+// Kept for the module's life and never released: a DLL's static destructors
+// run under the loader lock, no place to call into another module.
 ITypeLib* g_library = nullptr;
 HRESULT g_load_result = E_FAIL;
 
@@ -29,13 +31,11 @@ void Load() {
 
 std::wstring ModulePath() { return win32::ModuleFileName(ThisModule()); }
 
-HRESULT ModuleTypeLibrary(ITypeLib** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
+HRESULT ModuleTypeLibrary(win32::ComPtr<ITypeLib>& out) {
+  out.reset();
   std::call_once(g_load_once, Load);
   if (FAILED(g_load_result)) return g_load_result;
-  g_library->AddRef();
-  *out = g_library;
+  out = win32::ComPtr<ITypeLib>::Share(g_library);
   return S_OK;
 }
 

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 
+#include "com/dispatch_ids.h"
+#include "platform/com_server/win32_handles.h"
+
 namespace dovel::testing {
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -23,10 +26,9 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue) {
   CLSID clsid{};
-  const HRESULT hr = CLSIDFromProgID(L"Dovel.clsMsgQueue", &clsid);
+  const HRESULT hr = CLSIDFromProgID(ToWide(com::kProgId).c_str(), &clsid);
   if (FAILED(hr)) return hr;
-  return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue,
-                          reinterpret_cast<void**>(queue.ReleaseAndGetAddressOf()));
+  return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue, queue.put_void());
 }
 
 STDMETHODIMP EventRecorder::QueryInterface(REFIID iid, void** out) {
@@ -63,27 +65,28 @@ int EventRecorder::Count(DISPID id) const { return static_cast<int>(std::count(e
 
 HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point) {
   ComPtr<IConnectionPointContainer> container;
-  HRESULT hr = queue->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.GetAddressOf()));
+  HRESULT hr = queue->QueryInterface(IID_IConnectionPointContainer, container.put_void());
   if (FAILED(hr)) return hr;
-  hr = container->FindConnectionPoint(DIID___clsMsgQueue, point.ReleaseAndGetAddressOf());
+  hr = container->FindConnectionPoint(DIID___clsMsgQueue, point.put());
   if (FAILED(hr)) return hr;
   return point->Advise(sink, &cookie);
 }
 
-Listener::Listener(_clsMsgQueue* queue, bool only_idispatch) : sink_(new EventRecorder()) {
+Listener::Listener(_clsMsgQueue* queue, bool only_idispatch)
+    : sink_(ComPtr<EventRecorder>::Adopt(new EventRecorder())) {
   sink_->only_idispatch = only_idispatch;
-  status = Connect(queue, sink_, cookie, point_);
+  status = Connect(queue, sink_.get(), cookie, point_);
 }
 
 Listener::~Listener() {
-  Disconnect();
-  sink_->Release();
+  // Already disconnected, or never connected: either way nothing is left.
+  static_cast<void>(Disconnect());
 }
 
 HRESULT Listener::Disconnect() {
   if (!point_) return CONNECT_E_NOCONNECTION;
   const HRESULT hr = point_->Unadvise(cookie);
-  point_.Reset();
+  point_.reset();
   return hr;
 }
 
@@ -93,10 +96,10 @@ HRESULT PutById(IDispatch* object, DISPID id, VARIANT value) {
   return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
 }
 
-HRESULT GetById(IDispatch* object, DISPID id, VARIANT& result) {
-  VariantInit(&result);
+HRESULT GetById(IDispatch* object, DISPID id, ScopedVariant& result) {
   DISPPARAMS none{};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, result.put(), nullptr,
+                        nullptr);
 }
 
 HRESULT CallById(IDispatch* object, DISPID id) {
@@ -116,14 +119,13 @@ namespace {
 // The identifiers of the running processes with this executable name.
 std::vector<DWORD> ProcessesNamed(const wchar_t* executable) {
   std::vector<DWORD> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  const platform::win32::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
     if (_wcsicmp(entry.szExeFile, executable) == 0) found.push_back(entry.th32ProcessID);
   }
-  CloseHandle(snapshot);
   return found;
 }
 
@@ -134,18 +136,20 @@ bool ProcessRunning(const wchar_t* executable) { return !ProcessesNamed(executab
 int EndProcesses(const wchar_t* executable) {
   int ended = 0;
   for (const DWORD id : ProcessesNamed(executable)) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) continue;
-    if (TerminateProcess(process, 1)) {
-      WaitForSingleObject(process, 10000);
+    const platform::win32::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (!process) continue;
+    if (TerminateProcess(process.get(), 1)) {
+      // Ended is ended; the wait only lets it finish going.
+      static_cast<void>(WaitForSingleObject(process.get(), 10000));
       ++ended;
     }
-    CloseHandle(process);
   }
   return ended;
 }
 
-std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring ToWide(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::u16string ToU16(const BSTR text) {
   if (text == nullptr) return {};

@@ -7,27 +7,31 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <wrl/client.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Dovel_h.h"
+#include "platform/automation/com_ptr_win32.h"
+#include "platform/automation/com_values_win32.h"
 
 namespace dovel::testing {
 
-using Microsoft::WRL::ComPtr;
+using platform::win32::Bstr;
+using platform::win32::ComPtr;
+using platform::win32::ScopedVariant;
 
 // Runs the thread's messages (COM's calls and our events arrive that way)
 // until `done` holds or `limit` has passed. The limit only ends a test that
 // has already failed; no test passes or fails on how long this takes.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
-// Creates Dovel.clsMsgQueue in its local server, by ProgID.
-HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue);
+// Creates the queue object in its local server, by ProgID.
+[[nodiscard]] HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue);
 
 // A sink for __clsMsgQueue that records every event it receives and may act
 // on one (call back into the queue, unload it...).
@@ -58,7 +62,7 @@ class EventRecorder final : public IDispatch {
 };
 
 // Connects `sink` to the queue's connection point for __clsMsgQueue.
-HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point);
+[[nodiscard]] HRESULT Connect(_clsMsgQueue* queue, IDispatch* sink, DWORD& cookie, ComPtr<IConnectionPoint>& point);
 
 // A recording sink connected to a queue's events for the life of this
 // object; `status` says whether connecting worked.
@@ -70,21 +74,21 @@ class Listener {
   Listener& operator=(const Listener&) = delete;
 
   // Disconnects now; the result of Unadvise.
-  HRESULT Disconnect();
+  [[nodiscard]] HRESULT Disconnect();
 
-  EventRecorder* operator->() const { return sink_; }
+  EventRecorder* operator->() const { return sink_.get(); }
   HRESULT status = E_FAIL;
   DWORD cookie = 0;
 
  private:
-  EventRecorder* sink_;
+  ComPtr<EventRecorder> sink_;
   ComPtr<IConnectionPoint> point_;
 };
 
 // Late-bound calls through IDispatch, by dispatch identifier.
-HRESULT PutById(IDispatch* object, DISPID id, VARIANT value);
-HRESULT GetById(IDispatch* object, DISPID id, VARIANT& result);
-HRESULT CallById(IDispatch* object, DISPID id);
+[[nodiscard]] HRESULT PutById(IDispatch* object, DISPID id, VARIANT value);
+[[nodiscard]] HRESULT GetById(IDispatch* object, DISPID id, ScopedVariant& result);
+[[nodiscard]] HRESULT CallById(IDispatch* object, DISPID id);
 DISPID IdOfName(IDispatch* object, const wchar_t* name);
 
 // Whether a process with this executable name is running.
@@ -92,7 +96,8 @@ bool ProcessRunning(const wchar_t* executable);
 // Ends every process with this executable name; how many there were.
 int EndProcesses(const wchar_t* executable);
 
-std::wstring ToWide(const std::u16string& text);
+std::wstring ToWide(std::u16string_view text);
+std::wstring ToWide(std::string_view ascii);
 std::u16string ToU16(const BSTR text);
 
 }  // namespace dovel::testing

@@ -54,13 +54,13 @@ void Record(const std::string& line) {
 
 class Recorder final : public com_server::ComObject<Recorder, IDispatch> {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+  [[nodiscard]] STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_INVALIDARG;
     *count = 0;
     return S_OK;
   }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+  [[nodiscard]] STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  [[nodiscard]] STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
     const std::string name = Narrow(names[0], static_cast<UINT>(wcslen(names[0])));
     std::size_t i = 0;
@@ -69,8 +69,8 @@ class Recorder final : public com_server::ComObject<Recorder, IDispatch> {
     ids[0] = static_cast<DISPID>(i + 1);
     return S_OK;
   }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                      UINT*) override {
+  [[nodiscard]] STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                    EXCEPINFO*, UINT*) override {
     if (id < 1 || static_cast<std::size_t>(id) > names_.size() || params == nullptr) return DISP_E_MEMBERNOTFOUND;
     std::string line = (flags & DISPATCH_PROPERTYPUT) ? "put " : (flags & DISPATCH_METHOD) ? "call " : "get ";
     line += names_[static_cast<std::size_t>(id - 1)];
@@ -84,7 +84,7 @@ class Recorder final : public com_server::ComObject<Recorder, IDispatch> {
   std::vector<std::string> names_;
 };
 
-IUnknown* Create() { return Recorder::Create(); }
+dovel::platform::win32::ComPtr<IUnknown> Create() { return Recorder::Create(); }
 
 }  // namespace
 

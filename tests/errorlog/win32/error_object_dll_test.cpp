@@ -10,7 +10,9 @@
 #include <sstream>
 #include <string>
 
+#include "com/published_identity.h"
 #include "platform/automation/com_dispatch_win32.h"
+#include "platform/automation/com_ptr_win32.h"
 #include "platform/automation/object_factory.h"
 #include "support/scoped_environment.h"
 
@@ -18,6 +20,7 @@ namespace dovel::testing {
 namespace {
 
 namespace automation = platform::automation;
+using platform::win32::ComPtr;
 using ::testing::HasSubstr;
 
 class ErrorObjectDll : public ::testing::Test {
@@ -29,7 +32,8 @@ class ErrorObjectDll : public ::testing::Test {
     module_ = LoadLibraryW(std::filesystem::path(ERROR_OBJECT_DLL).wstring().c_str());
     ASSERT_NE(module_, nullptr);
   }
-  void TearDown() override { FreeLibrary(module_); }
+  // Stays loaded if COM still holds it; nothing more to do either way.
+  void TearDown() override { static_cast<void>(FreeLibrary(module_)); }
 
   template <class Function>
   Function Entry(const char* name) {
@@ -39,18 +43,16 @@ class ErrorObjectDll : public ::testing::Test {
   // A new object straight from the DLL's class factory, no registration.
   automation::ObjectRef NewObject() {
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const std::string_view published_class = published::kErrorObjectClassGuid;
+    std::wstring class_text(published_class.begin(), published_class.end());
     CLSID clsid{};
-    CLSIDFromString(L"{3F8E2C71-5A94-4D0B-B6E3-91C7A2D4F058}", &clsid);
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(Entry<GetClassObject>("DllGetClassObject")(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-              S_OK);
-    if (factory == nullptr) return nullptr;
-    IDispatch* object = nullptr;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)), S_OK);
-    factory->Release();
-    automation::ObjectRef wrapped = automation::WrapDispatch(object);
-    if (object != nullptr) object->Release();
-    return wrapped;
+    EXPECT_EQ(CLSIDFromString(class_text.data(), &clsid), S_OK);
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(Entry<GetClassObject>("DllGetClassObject")(clsid, IID_IClassFactory, factory.put_void()), S_OK);
+    if (!factory) return nullptr;
+    ComPtr<IDispatch> object;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.put_void()), S_OK);
+    return automation::WrapDispatch(object.get());
   }
 
   static std::string ReadAll(const std::filesystem::path& file) {

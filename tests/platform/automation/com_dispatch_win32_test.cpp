@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/automation/com_ptr_win32.h"
+#include "platform/automation/com_values_win32.h"
 #include "platform/automation/conversions.h"
 
 namespace dovel::platform::automation {
@@ -24,14 +26,7 @@ enum Member : DISPID { kValue = 1, kEcho, kOrder, kBump, kFail, kChild, kRaw };
 
 class ScriptedObject final : public IDispatch {
  public:
-  ScriptedObject() {
-    VariantInit(&value_);
-    VariantInit(&raw_);
-  }
-  ~ScriptedObject() {
-    VariantClear(&value_);
-    VariantClear(&raw_);
-  }
+  ScriptedObject() = default;
   ScriptedObject(const ScriptedObject&) = delete;
   ScriptedObject& operator=(const ScriptedObject&) = delete;
 
@@ -79,9 +74,9 @@ class ScriptedObject final : public IDispatch {
       case kValue:
         if (flags & DISPATCH_PROPERTYPUT) {
           if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-          return VariantCopy(&value_, &params->rgvarg[0]);
+          return VariantCopy(value_.put(), &params->rgvarg[0]);
         }
-        return result != nullptr ? VariantCopy(result, &value_) : S_OK;
+        return result != nullptr ? VariantCopy(result, &value_.get()) : S_OK;
       case kEcho:
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
         return result != nullptr ? VariantCopy(result, &params->rgvarg[0]) : S_OK;
@@ -114,19 +109,18 @@ class ScriptedObject final : public IDispatch {
       case kChild:
         if (child == nullptr) return DISP_E_MEMBERNOTFOUND;
         V_VT(result) = VT_DISPATCH;
-        V_DISPATCH(result) = child;
-        child->AddRef();
+        V_DISPATCH(result) = win32::ComPtr<IDispatch>::Share(child).detach();
         return S_OK;
       case kRaw:
-        return result != nullptr ? VariantCopy(result, &raw_) : S_OK;
+        return result != nullptr ? VariantCopy(result, &raw_.get()) : S_OK;
       default:
         return DISP_E_MEMBERNOTFOUND;
     }
   }
 
   ULONG references() const { return references_; }
-  VARIANT& raw() { return raw_; }
-  const VARIANT& value() const { return value_; }
+  win32::ScopedVariant& raw() { return raw_; }
+  const VARIANT& value() const { return value_.get(); }
 
   WORD last_flags = 0;
   std::vector<DISPID> last_named;
@@ -139,8 +133,8 @@ class ScriptedObject final : public IDispatch {
 
  private:
   ULONG references_ = 1;
-  VARIANT value_;
-  VARIANT raw_;
+  win32::ScopedVariant value_;
+  win32::ScopedVariant raw_;
 };
 
 // A Dispatch of this process, never seen by COM.
@@ -263,8 +257,7 @@ TEST(ComDispatch, OtherResultTypesConvertWithoutLossOrAreATypeMismatch) {
   ScriptedObject com;
   const ObjectRef object = WrapDispatch(&com);
   const auto read_raw = [&](const std::function<void(VARIANT&)>& set, Variant& result) {
-    VariantClear(&com.raw());
-    set(com.raw());
+    set(*com.raw().put());
     return object->Call(u"Raw", {}, &result);
   };
   Variant result;
@@ -298,7 +291,7 @@ TEST(ComDispatch, OtherResultTypesConvertWithoutLossOrAreATypeMismatch) {
                 result),
             RuntimeError::kTypeMismatch);
   EXPECT_EQ(result, Variant(std::int32_t{-1})) << "a failed call leaves the result alone";
-  VariantClear(&com.raw());
+  com.raw().Clear();
 }
 
 TEST(ComDispatch, ObjectsFromComComeBackAsTheSameComObjects) {
