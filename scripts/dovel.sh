@@ -9,6 +9,8 @@
 #   fuzz [SECONDS]
 #                 builds the libFuzzer harnesses (clang-14) and runs each for
 #                 SECONDS (default 20) under the sanitizers
+#   style         checks formatting (clang-format-14) and runs clang-tidy-14
+#                 over the default build (scripts/check_style.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -77,7 +79,7 @@ run_fuzzers() (
 )
 
 usage() {
-  echo "usage: scripts/dovel.sh demo | test [posix | windows | asan] | fuzz [SECONDS]" >&2
+  echo "usage: scripts/dovel.sh demo | test [posix | windows | asan] | fuzz [SECONDS] | style" >&2
   exit 64
 }
 
@@ -103,6 +105,13 @@ case "${1:-}" in
     seconds="${2:-20}"
     [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
     run_fuzzers "$seconds"
+    ;;
+  style)
+    # clang-tidy reads the compile database and needs any generated headers.
+    install_packages "${packages[@]}"
+    cmake --preset default -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    cmake --build --preset default -j "$(nproc)"
+    exec scripts/check_style.sh build/default
     ;;
   *) usage ;;
 esac
