@@ -18,14 +18,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   // Ignore a child's early exit on our side of the pipe: a write then fails
   // with EPIPE instead of ending this process.
   signal(SIGPIPE, SIG_IGN);
+  // Built before the fork: a child of a threaded parent must not allocate.
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
   }
