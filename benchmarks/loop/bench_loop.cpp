@@ -11,8 +11,19 @@
 // mean_error_ms is the mean period less the interval (a drift shows here),
 // mean_error_pct the same against the interval, p99_error_ms the 99th
 // percentile of one period's distance from the interval.
+//
+// Idle: 5,000 timers of 500 ms (the standard poll rate of as many idle queue
+// objects), armed a millisecond's worth at a time so that their due times
+// spread over the period as those of objects made one after another do.
+// After one period to settle, the loop thread over a 3 s window:
+// cpu_ms_per_s is its CPU milliseconds per second of wall time, wakeups_per_s
+// the times it blocked and was woken, ticks_per_s the ticks delivered. The
+// baseline is the same timers on bare repeating libuv timers; HostDriven is
+// the loop run by a host through its descriptor.
 
 #include <benchmark/benchmark.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <uv.h>
 
@@ -147,8 +158,8 @@ void BM_RearmBaseline_RawUvTimer(benchmark::State& state) {
   uv_loop_close(&loop);
 }
 
-// With `host_driven`, a host polls the loop's descriptor, so every re-arm
-// also resets the descriptor's timer.
+// With `host_driven`, a host polls the loop's descriptor; re-arming must cost
+// it no more.
 void BM_Rearm_MessageLoopTimer(benchmark::State& state, bool host_driven) {
   UvMessageLoop loop;
   if (host_driven) benchmark::DoNotOptimize(loop.PollDescriptor());
@@ -217,6 +228,141 @@ void BM_Rate_MessageLoopTimer(benchmark::State& state) {
   ReportRate(state, interval_ms, ticks);
 }
 
+constexpr std::size_t kIdleTimers = 5000;
+constexpr std::int32_t kIdlePeriodMs = 500;
+constexpr std::int32_t kIdleWindowMs = 3000;
+// Armed per millisecond, so that the timers spread over one period.
+constexpr std::size_t kIdleArmedPerMs = kIdleTimers / kIdlePeriodMs;
+
+std::int64_t ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Each time the thread blocked, in a poll here, and was woken.
+std::int64_t ThreadWakeUps() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw;
+}
+
+// What one idle window cost: measured from Start to Finish.
+class IdleWindow {
+ public:
+  void Start(std::uint64_t ticks) {
+    wall_ns_ = NowNs();
+    cpu_ns_ = ThreadCpuNs();
+    wakeups_ = ThreadWakeUps();
+    ticks_ = ticks;
+  }
+  void Finish(std::uint64_t ticks) {
+    wall_ns_ = NowNs() - wall_ns_;
+    cpu_ns_ = ThreadCpuNs() - cpu_ns_;
+    wakeups_ = ThreadWakeUps() - wakeups_;
+    ticks_ = ticks - ticks_;
+  }
+  void Report(benchmark::State& state) const {
+    if (wall_ns_ <= 0) {
+      state.SkipWithError("no window measured");
+      return;
+    }
+    const double seconds = static_cast<double>(wall_ns_) / 1e9;
+    state.counters["cpu_ms_per_s"] = static_cast<double>(cpu_ns_) / 1e6 / seconds;
+    state.counters["wakeups_per_s"] = static_cast<double>(wakeups_) / seconds;
+    state.counters["ticks_per_s"] = static_cast<double>(ticks_) / seconds;
+  }
+
+ private:
+  std::int64_t wall_ns_ = 0;
+  std::int64_t cpu_ns_ = 0;
+  std::int64_t wakeups_ = 0;
+  std::uint64_t ticks_ = 0;
+};
+
+void BM_IdleBaseline_RawUvTimers(benchmark::State& state) {
+  IdleWindow window;
+  for (auto _ : state) {
+    uv_loop_t loop;
+    uv_loop_init(&loop);
+    std::uint64_t ticks = 0;
+    std::vector<uv_timer_t> timers(kIdleTimers);
+    for (std::size_t i = 0; i < timers.size(); ++i) {
+      uv_timer_init(&loop, &timers[i]);
+      timers[i].data = &ticks;
+      uv_timer_start(
+          &timers[i], [](uv_timer_t* handle) { ++*static_cast<std::uint64_t*>(handle->data); },
+          kIdlePeriodMs + i / kIdleArmedPerMs, kIdlePeriodMs);
+    }
+    uv_timer_t stopper;
+    uv_timer_init(&loop, &stopper);
+    const uv_timer_cb stop = [](uv_timer_t* handle) { uv_stop(handle->loop); };
+    // Settles for the time the loop's timers take to be armed, plus a period.
+    uv_timer_start(&stopper, stop, 2 * kIdlePeriodMs, 0);
+    uv_run(&loop, UV_RUN_DEFAULT);
+    window.Start(ticks);
+    uv_timer_start(&stopper, stop, kIdleWindowMs, 0);
+    uv_run(&loop, UV_RUN_DEFAULT);
+    window.Finish(ticks);
+    for (uv_timer_t& timer : timers) uv_close(reinterpret_cast<uv_handle_t*>(&timer), nullptr);
+    uv_close(reinterpret_cast<uv_handle_t*>(&stopper), nullptr);
+    uv_run(&loop, UV_RUN_DEFAULT);
+    uv_loop_close(&loop);
+  }
+  window.Report(state);
+}
+
+// Runs `loop` for `milliseconds`, by Run or as a host polling its
+// descriptor would.
+void RunIdleFor(UvMessageLoop& loop, std::int32_t milliseconds, bool host_driven) {
+  bool over = false;
+  auto stopper = loop.CreateTimer([&] {
+    over = true;
+    loop.Stop();
+  });
+  stopper->SetInterval(milliseconds);
+  stopper->SetEnabled(true);
+  if (!host_driven) {
+    loop.Run();
+    return;
+  }
+  pollfd entry{loop.PollDescriptor(), POLLIN, 0};
+  while (!over) {
+    poll(&entry, 1, loop.TimeUntilDue());
+    loop.RunDue();
+  }
+}
+
+void BM_Idle_MessageLoopTimers(benchmark::State& state, bool host_driven) {
+  IdleWindow window;
+  for (auto _ : state) {
+    UvMessageLoop loop;
+    std::uint64_t ticks = 0;
+    std::vector<std::unique_ptr<Timer>> timers;
+    for (std::size_t i = 0; i < kIdleTimers; ++i) {
+      timers.push_back(loop.CreateTimer([&ticks] { ++ticks; }));
+      timers.back()->SetInterval(kIdlePeriodMs);
+    }
+    std::size_t armed = 0;
+    std::unique_ptr<Timer> arming;
+    arming = loop.CreateTimer([&] {
+      for (std::size_t i = 0; i < kIdleArmedPerMs && armed < timers.size(); ++i) {
+        timers[armed++]->SetEnabled(true);
+      }
+      if (armed == timers.size()) loop.Stop();
+    });
+    arming->SetInterval(1);
+    arming->SetEnabled(true);
+    loop.Run();
+    arming.reset();
+    RunIdleFor(loop, kIdlePeriodMs, host_driven);
+    window.Start(ticks);
+    RunIdleFor(loop, kIdleWindowMs, host_driven);
+    window.Finish(ticks);
+  }
+  window.Report(state);
+}
+
 BENCHMARK(BM_PeriodBaseline_Nanosleep)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PeriodBaseline_RawUvTimer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Period_MessageLoopTimer)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -228,6 +374,9 @@ BENCHMARK(BM_Rate_MessageLoopTimer)
 BENCHMARK(BM_RearmBaseline_RawUvTimer);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, RunByLoop, false);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, HostDriven, true);
+BENCHMARK(BM_IdleBaseline_RawUvTimers)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Idle_MessageLoopTimers, RunByLoop, false)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Idle_MessageLoopTimers, HostDriven, true)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -66,8 +66,8 @@ class WorkScope {
 // throw is kept in `failure` for the caller of Run, the first one only.
 // Returns false when the run must end: the work threw, or `done` (if any)
 // now holds.
-inline bool RunKeepingFailure(const std::function<void()>& work, const std::function<bool()>* done,
-                              std::exception_ptr& failure) noexcept {
+[[nodiscard]] inline bool RunKeepingFailure(const std::function<void()>& work, const std::function<bool()>* done,
+                                            std::exception_ptr& failure) noexcept {
   try {
     work();
     return done == nullptr || !(*done)();

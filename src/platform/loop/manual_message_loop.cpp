@@ -3,80 +3,134 @@
 #include <algorithm>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "platform/loop/loop_parts.h"
 
 namespace dovel::platform {
 
-class ManualMessageLoop::ManualTimer final : public TimerSettings {
+// The timers of one manual loop, in creation order, which breaks ties
+// between ticks due together, and the virtual time they count in. The loop
+// and its timers share it; once the loop is gone it is closed, and its
+// timers only record their settings.
+class ManualTimerQueue {
  public:
-  ManualTimer(ManualMessageLoop& loop, std::function<void()> on_tick)
-      : loop_(&loop), on_tick_(std::make_shared<const std::function<void()>>(std::move(on_tick))) {}
+  struct Entry {
+    explicit Entry(std::function<void()> on_tick)
+        : tick(std::make_shared<const std::function<void()>>(std::move(on_tick))) {}
 
-  ~ManualTimer() override {
-    if (loop_ != nullptr) std::erase(loop_->timers_, this);
+    // Shared so that a tick that destroys its own timer does not destroy the
+    // callable while it is still running.
+    std::shared_ptr<const std::function<void()>> tick;
+    // 0 while the timer is not running.
+    std::int32_t interval = 0;
+    std::int64_t due = 0;
+  };
+
+  void Add(Entry& entry) {
+    if (!closed_) entries_.push_back(&entry);
+  }
+  void Remove(Entry& entry) { std::erase(entries_, &entry); }
+
+  // A fresh countdown of `interval`, or none at 0.
+  void Restart(Entry& entry, std::int32_t interval) {
+    if (closed_) return;
+    entry.interval = interval;
+    entry.due = now_ + interval;
   }
 
-  bool Running() const { return loop_ != nullptr && Runs(); }
-  std::int64_t due() const { return due_; }
+  // The running timer due first, and no later than `no_later_than`.
+  Entry* NextDue(std::int64_t no_later_than) const {
+    Entry* next = nullptr;
+    for (Entry* entry : entries_) {
+      if (entry->interval <= 0 || entry->due > no_later_than) continue;
+      if (next == nullptr || entry->due < next->due) next = entry;
+    }
+    return next;
+  }
+
+  // The tick of `entry`, now due; its next one is due on its schedule, which
+  // anything the tick does to the timer overrides.
+  std::shared_ptr<const std::function<void()>> TakeTick(Entry& entry) const {
+    entry.due = NextDueOnSchedule<std::int64_t>(entry.due, entry.interval, now_);
+    return entry.tick;
+  }
+
+  std::int64_t now() const { return now_; }
+  void set_now(std::int64_t now) { now_ = now; }
+  std::size_t size() const { return entries_.size(); }
+  std::size_t running() const {
+    return static_cast<std::size_t>(
+        std::count_if(entries_.begin(), entries_.end(), [](const Entry* e) { return e->interval > 0; }));
+  }
+
+  void Close() {
+    closed_ = true;
+    entries_.clear();
+  }
 
  private:
-  friend class ManualMessageLoop;
-
-  // A stopped timer's due time is never read, so it is simply set afresh.
-  void SettingsChanged() override {
-    if (loop_ != nullptr) due_ = loop_->now_ + interval_;
-  }
-
-  ManualMessageLoop* loop_;
-  // Shared so that a tick that destroys its own timer does not destroy the
-  // callable while it is still running.
-  std::shared_ptr<const std::function<void()>> on_tick_;
-  std::int64_t due_ = 0;
+  std::vector<Entry*> entries_;
+  std::int64_t now_ = 0;
+  bool closed_ = false;
 };
 
-ManualMessageLoop::ManualMessageLoop(SettableClock* clock)
-    : clock_(clock), owner_(std::this_thread::get_id()) {}
+namespace {
 
-ManualMessageLoop::~ManualMessageLoop() {
-  for (ManualTimer* timer : timers_) timer->loop_ = nullptr;
-}
+class ManualTimer final : public TimerSettings {
+ public:
+  ManualTimer(std::shared_ptr<ManualTimerQueue> queue, std::function<void()> on_tick)
+      : queue_(std::move(queue)), entry_(std::move(on_tick)) {
+    queue_->Add(entry_);
+  }
+  ~ManualTimer() override { queue_->Remove(entry_); }
+  ManualTimer(const ManualTimer&) = delete;
+  ManualTimer& operator=(const ManualTimer&) = delete;
+
+ private:
+  // A stopped timer's due time is never read, so it is simply set afresh.
+  void SettingsChanged() override { queue_->Restart(entry_, Runs() ? interval_ : 0); }
+
+  const std::shared_ptr<ManualTimerQueue> queue_;
+  ManualTimerQueue::Entry entry_;
+};
+
+}  // namespace
+
+ManualMessageLoop::ManualMessageLoop(SettableClock* clock)
+    : clock_(clock), owner_(std::this_thread::get_id()), timers_(std::make_shared<ManualTimerQueue>()) {}
+
+ManualMessageLoop::~ManualMessageLoop() { timers_->Close(); }
 
 std::unique_ptr<Timer> ManualMessageLoop::CreateTimer(std::function<void()> on_tick) {
-  auto timer = std::make_unique<ManualTimer>(*this, std::move(on_tick));
-  timers_.push_back(timer.get());
-  return timer;
+  return std::make_unique<ManualTimer>(timers_, std::move(on_tick));
 }
 
-ManualMessageLoop::ManualTimer* ManualMessageLoop::NextDue(std::int64_t no_later_than) const {
-  ManualTimer* next = nullptr;
-  for (ManualTimer* timer : timers_) {
-    if (!timer->Running() || timer->due() > no_later_than) continue;
-    if (next == nullptr || timer->due() < next->due()) next = timer;
-  }
-  return next;
-}
+std::int64_t ManualMessageLoop::Now() const { return timers_->now(); }
 
 void ManualMessageLoop::MoveTimeTo(std::int64_t when) {
-  if (when <= now_) return;
-  if (clock_ != nullptr) clock_->AdvanceMilliseconds(when - now_);
-  now_ = when;
+  const std::int64_t now = timers_->now();
+  if (when <= now) return;
+  if (clock_ != nullptr) clock_->AdvanceMilliseconds(when - now);
+  timers_->set_now(when);
 }
 
-void ManualMessageLoop::Tick(ManualTimer& timer) {
-  MoveTimeTo(timer.due());
-  // Anything the tick does to the timer overrides its schedule.
-  timer.due_ = NextDueOnSchedule<std::int64_t>(timer.due_, timer.interval_, now_);
-  const auto on_tick = timer.on_tick_;
+bool ManualMessageLoop::TickDue(std::int64_t no_later_than) {
+  ManualTimerQueue::Entry* const next = timers_->NextDue(no_later_than);
+  if (next == nullptr) return false;
+  MoveTimeTo(next->due);
+  const auto on_tick = timers_->TakeTick(*next);
   WorkScope scope(work_depth_);
   if (*on_tick) (*on_tick)();
+  return true;
 }
 
 void ManualMessageLoop::AdvanceMilliseconds(std::int64_t milliseconds) {
-  const std::int64_t target = now_ + std::max<std::int64_t>(milliseconds, 0);
+  const std::int64_t target = Now() + std::max<std::int64_t>(milliseconds, 0);
   if (work_depth_ == 0) {
     // A tick may itself move time on, past `target`.
-    while (ManualTimer* next = NextDue(std::max(target, now_))) Tick(*next);
+    while (TickDue(std::max(target, Now()))) {
+    }
   }
   MoveTimeTo(target);
 }
@@ -113,7 +167,8 @@ std::size_t ManualMessageLoop::RunPosted() {
 void ManualMessageLoop::RunDue() {
   if (work_depth_ > 0) return;
   RunPosted();
-  while (ManualTimer* next = NextDue(now_)) Tick(*next);
+  while (TickDue(Now())) {
+  }
 }
 
 void ManualMessageLoop::Run() { RunUntil(nullptr); }
@@ -133,9 +188,7 @@ void ManualMessageLoop::RunUntil(const std::function<bool()>& done) {
   while (!stop_requested_) {
     if (const std::function<void()> work = TakePosted()) {
       RunOne(work);
-    } else if (ManualTimer* next = NextDue(std::numeric_limits<std::int64_t>::max())) {
-      Tick(*next);
-    } else {
+    } else if (!TickDue(std::numeric_limits<std::int64_t>::max())) {
       return;
     }
     if (done && done()) return;
@@ -148,15 +201,15 @@ void ManualMessageLoop::Stop() {
 
 bool ManualMessageLoop::IsOwnThread() const { return std::this_thread::get_id() == owner_; }
 
-std::size_t ManualMessageLoop::RunningTimerCount() const {
-  return static_cast<std::size_t>(
-      std::count_if(timers_.begin(), timers_.end(), [](const ManualTimer* t) { return t->Running(); }));
-}
+std::size_t ManualMessageLoop::TimerCount() const { return timers_->size(); }
 
-std::int64_t ManualMessageLoop::MillisecondsToNextTick() const {
-  const ManualTimer* next = NextDue(std::numeric_limits<std::int64_t>::max());
-  if (next == nullptr) return -1;
-  return std::max<std::int64_t>(next->due() - now_, 0);
+std::size_t ManualMessageLoop::RunningTimerCount() const { return timers_->running(); }
+
+int ManualMessageLoop::TimeUntilDue() const {
+  const ManualTimerQueue::Entry* next = timers_->NextDue(std::numeric_limits<std::int64_t>::max());
+  if (next == nullptr) return kNoTickDue;
+  // Never more than an interval, which an int holds.
+  return static_cast<int>(std::max<std::int64_t>(next->due - timers_->now(), 0));
 }
 
 std::size_t ManualMessageLoop::PostedCount() const {

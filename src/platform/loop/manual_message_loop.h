@@ -7,12 +7,13 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "platform/clock/settable_clock.h"
 #include "platform/loop/message_loop.h"
 
 namespace dovel::platform {
+
+class ManualTimerQueue;
 
 // A message loop for tests, on virtual time in milliseconds that moves only
 // when the test says so. Timers keep every rule of the real loop except its
@@ -43,7 +44,11 @@ class ManualMessageLoop final : public MessageLoop {
   void RunUntil(const std::function<bool()>& done) override;
   void Stop() override;
 
-  int PollDescriptor() override { return -1; }
+  // No descriptor: the test is the host, and knows when it posts.
+  [[nodiscard]] int PollDescriptor() override { return -1; }
+  // Milliseconds of virtual time until the next tick is due (0 if one is
+  // already due), or kNoTickDue when no timer is running.
+  [[nodiscard]] int TimeUntilDue() const override;
   // Posted work (as RunPosted) and ticks already due; time does not move.
   void RunDue() override;
 
@@ -65,30 +70,24 @@ class ManualMessageLoop final : public MessageLoop {
   std::size_t RunPosted();
 
   // Virtual milliseconds since the loop was made.
-  std::int64_t Now() const { return now_; }
+  std::int64_t Now() const;
   // Live timers, and those enabled with a positive interval.
-  std::size_t TimerCount() const { return timers_.size(); }
+  std::size_t TimerCount() const;
   std::size_t RunningTimerCount() const;
-  // Milliseconds until the next tick is due (0 if one is already due), or -1
-  // when no timer is running.
-  std::int64_t MillisecondsToNextTick() const;
   std::size_t PostedCount() const;
 
  private:
-  class ManualTimer;
-  friend class ManualTimer;
-
-  ManualTimer* NextDue(std::int64_t no_later_than) const;
   void MoveTimeTo(std::int64_t when);
-  void Tick(ManualTimer& timer);
+  // Runs the tick that is due first, if one is due no later than
+  // `no_later_than`; false if none is.
+  [[nodiscard]] bool TickDue(std::int64_t no_later_than);
   std::function<void()> TakePosted();
   void RunOne(const std::function<void()>& work);
 
   SettableClock* const clock_;
   const std::thread::id owner_;
-  std::int64_t now_ = 0;
-  // In creation order, which breaks ties between ticks due together.
-  std::vector<ManualTimer*> timers_;
+  // Shared with the timers, which may outlive the loop.
+  const std::shared_ptr<ManualTimerQueue> timers_;
   int work_depth_ = 0;
   bool running_ = false;
   bool stop_requested_ = false;

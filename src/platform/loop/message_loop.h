@@ -75,10 +75,40 @@ class MessageLoop {
   // not being run, so it cannot cut a later run short.
   virtual void Stop() = 0;
 
-  // For a host with its own poll loop: a descriptor that becomes readable when
-  // the loop has work due, ticks as well as posted work (-1 where the platform
-  // has none), and a call that runs whatever is due without blocking.
-  virtual int PollDescriptor() = 0;
+  // For a host that waits in a poll loop of its own (an event loop of another
+  // library, a server with descriptors of its own) instead of calling Run.
+  // The host repeats, on the loop's thread:
+  //
+  //   wait until PollDescriptor() is readable, for at most TimeUntilDue()
+  //   milliseconds (-1: no limit), along with whatever else it waits for;
+  //   then call RunDue(), whether the descriptor, the timeout or something
+  //   else woke it.
+  //
+  // TimeUntilDue is asked afresh before every wait: a tick or posted work
+  // may arm a timer, and so may the host's own code. Waking early or often
+  // is harmless: RunDue then runs nothing, and the next TimeUntilDue is
+  // shorter. Waking later than asked delays the ticks by as much.
+
+  // A descriptor that is readable while posted work waits to run (or I/O of
+  // the loop's own), the same one for the life of the loop. The host only
+  // waits on it; it neither reads nor closes it. Ticks do not make it
+  // readable: the host learns of them from TimeUntilDue. -1 where the
+  // platform has no such descriptor; the host then waits the way that
+  // loop's documentation says.
+  [[nodiscard]] virtual int PollDescriptor() = 0;
+
+  // Milliseconds from the call until the loop will run the next tick (a
+  // long timer's may wait up to its slack, see Timer), rounded up so that a
+  // wait of that long never ends before the tick is due: just after a timer
+  // is armed, up to its interval plus slack plus one. 0 when a tick is due
+  // already; kNoTickDue (-1, which poll() reads as no limit) when no timer is
+  // running.
+  static constexpr int kNoTickDue = -1;
+  [[nodiscard]] virtual int TimeUntilDue() const = 0;
+
+  // Runs what is due, without blocking: the posted work queued before the
+  // call (what it posts waits for the next call) and the ticks that have
+  // fallen due.
   virtual void RunDue() = 0;
 
   // Queues `work` to run on the loop's thread, after the work queued before

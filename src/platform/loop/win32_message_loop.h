@@ -5,7 +5,6 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,7 +15,22 @@ struct HWND__;
 
 namespace dovel::platform {
 
-class Win32Timer;
+class Win32TimerQueue;
+
+// Destroys a window, which also kills its Windows timers.
+struct DestroyWin32Window {
+  void operator()(HWND__* window) const noexcept;
+};
+
+// What the loop's hidden window reports to the loop.
+class Win32WindowEvents {
+ public:
+  virtual void OnTimerMessage(std::uintptr_t id) = 0;
+  virtual void OnWakeMessage() = 0;
+
+ protected:
+  ~Win32WindowEvents() = default;
+};
 
 // The message loop on a hidden message-only window, the way a form hosts
 // timers on Windows: one SetTimer per running Timer, posted work through a
@@ -43,10 +57,20 @@ class Win32Timer;
 // Likewise a message pump of someone else's that dispatches them while no run
 // is in progress, or after Stop, holds them for the next run.
 //
+// A host driving the loop itself has no descriptor to poll: it waits on the
+// thread's message queue (MsgWaitForMultipleObjectsEx with QS_ALLINPUT and
+// MWMO_INPUTAVAILABLE), which WM_TIMER and the wake-up for posted work both
+// end, for at most TimeUntilDue. That answer is 0 when work is due that no
+// message announces any more (a tick or wake-up held by the rules above).
+// Otherwise it counts to the next armed timer's interval (at least the 10 ms
+// Windows keeps to) on the steady clock. Windows raises the WM_TIMER on its
+// own timer's resolution after that; until it does, the answer is 1, so the
+// host waits a millisecond at a time, or until the message wakes it.
+//
 // The loop must not be destroyed from inside its own ticks or posted work,
 // nor while another thread may still Post to it. It belongs to the thread
 // that made it, which must also destroy it (its window does).
-class Win32MessageLoop final : public MessageLoop {
+class Win32MessageLoop final : public MessageLoop, private Win32WindowEvents {
  public:
   // Throws std::system_error with the Windows error code when the window
   // cannot be made.
@@ -60,7 +84,8 @@ class Win32MessageLoop final : public MessageLoop {
   void RunUntil(const std::function<bool()>& done) override;
   void Stop() override;
   // Windows has no descriptor for a thread's message queue.
-  int PollDescriptor() override { return -1; }
+  [[nodiscard]] int PollDescriptor() override { return -1; }
+  [[nodiscard]] int TimeUntilDue() const override;
   // Dispatches the thread's messages until none is waiting; posted work runs
   // in one batch, what it posts waits for the next run.
   void RunDue() override;
@@ -68,21 +93,19 @@ class Win32MessageLoop final : public MessageLoop {
   bool IsOwnThread() const override;
 
   // The hidden window, for code that needs to address it (tests).
-  HWND__* window() const { return window_; }
+  HWND__* window() const { return window_.get(); }
 
  private:
-  friend class Win32Timer;
-  friend struct Win32LoopWindow;
   enum class Mode { kIdle, kRunning, kRunningDue };
 
   // Called by the window procedure.
-  void OnTimerMessage(std::uintptr_t id);
-  void OnWakeMessage();
+  void OnTimerMessage(std::uintptr_t id) override;
+  void OnWakeMessage() override;
 
   bool CanRunWorkNow() const { return mode_ != Mode::kIdle && !halted_ && work_depth_ == 0; }
   void RunHeldWork();
   void RunPostedBatch();
-  void DeliverTick(Win32Timer& timer);
+  void DeliverTick(std::uint64_t serial);
   // Runs one tick or posted work; a throw stops the run and is kept for the
   // caller of Run, because it must not unwind through the window procedure.
   void RunWork(const std::function<void()>& work);
@@ -91,21 +114,14 @@ class Win32MessageLoop final : public MessageLoop {
   void Wake();
   // Dispatches one message; false for WM_QUIT, which is put back for the
   // thread's outer loop and ends the run.
-  bool Dispatch(const void* message);
+  [[nodiscard]] bool Dispatch(const void* message);
   void DispatchDueTicks();
 
-  // Timer bookkeeping, on the loop's thread only.
-  std::uintptr_t Arm(Win32Timer& timer, std::uint32_t interval);
-  void Disarm(std::uintptr_t id);
-
-  HWND__* window_ = nullptr;
+  // Declared before the timers, which need it until they are closed.
+  std::unique_ptr<HWND__, DestroyWin32Window> window_;
   const std::thread::id owner_;
-
-  // Live timers by serial (creation order), and armed ones by Windows id.
-  std::map<std::uint64_t, Win32Timer*> timers_;
-  std::map<std::uintptr_t, Win32Timer*> armed_;
-  std::uint64_t next_serial_ = 1;
-  std::uintptr_t next_timer_id_ = 1;
+  // Shared with the timers, which may outlive the loop.
+  std::shared_ptr<Win32TimerQueue> timers_;
   bool ticks_held_ = false;
 
   std::mutex posted_mutex_;

@@ -35,7 +35,7 @@ TEST(ManualTimerTest, NewTimerIsDisabledWithIntervalZeroAndNeverTicks) {
   log.timer->SetInterval(10);  // still disabled
   loop.AdvanceMilliseconds(1000);
   EXPECT_THAT(log.times, IsEmpty());
-  EXPECT_EQ(loop.MillisecondsToNextTick(), -1);
+  EXPECT_EQ(loop.TimeUntilDue(), -1);
 }
 
 TEST(ManualTimerTest, EnabledTimerTicksEveryInterval) {
@@ -49,7 +49,7 @@ TEST(ManualTimerTest, EnabledTimerTicksEveryInterval) {
   loop.AdvanceMilliseconds(250);
   EXPECT_THAT(log.times, ElementsAre(100, 200, 300));
   EXPECT_EQ(loop.Now(), 350);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 50);
+  EXPECT_EQ(loop.TimeUntilDue(), 50);
 }
 
 TEST(ManualTimerTest, EnabledTimerWithZeroOrNegativeIntervalNeverTicks) {
@@ -150,7 +150,7 @@ TEST(ManualTimerTest, RepeatingTimerKeepsItsScheduleWhileItsTicksTakeTime) {
   loop.AdvanceMilliseconds(400);
   EXPECT_THAT(starts, ElementsAre(100, 200, 300, 400));
   EXPECT_EQ(loop.Now(), 430);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 70);
+  EXPECT_EQ(loop.TimeUntilDue(), 70);
 }
 
 TEST(ManualTimerTest, LoopHeldUpPastSeveralDueTimesGivesOneLateTickThenTheSchedule) {
@@ -215,7 +215,7 @@ TEST(ManualTimerTest, TimeSpentInsideATickDelaysOtherTicksAndDoesNotPileThemUp) 
                                   Pair("fast", 70), Pair("fast", 80), Pair("fast", 90),
                                   Pair("slow", 100), Pair("fast", 155)));
   EXPECT_EQ(loop.Now(), 155);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 5);
+  EXPECT_EQ(loop.TimeUntilDue(), 5);
 }
 
 TEST(ManualTimerTest, TwoTimersTickInDueOrderAndTiesInCreationOrder) {
@@ -398,7 +398,36 @@ TEST(ManualMessageLoopTest, RunDueRunsPostedWorkAndOverdueTicksWithoutMovingTime
   loop.RunDue();
   EXPECT_THAT(events, ElementsAre("posted", "overdue@25"));
   EXPECT_EQ(loop.Now(), 25);
-  EXPECT_EQ(loop.MillisecondsToNextTick(), 5);  // due at 30, on its schedule
+  EXPECT_EQ(loop.TimeUntilDue(), 5);  // due at 30, on its schedule
+}
+
+TEST(ManualMessageLoopTest, TimeUntilDueFollowsTheRunningTimersOnVirtualTime) {
+  ManualMessageLoop loop;
+  MessageLoop& as_host_sees_it = loop;
+  EXPECT_EQ(as_host_sees_it.TimeUntilDue(), MessageLoop::kNoTickDue);
+  EXPECT_EQ(as_host_sees_it.PollDescriptor(), -1);
+  TickLog slow(loop);
+  TickLog fast(loop);
+  slow.timer->SetInterval(100);
+  fast.timer->SetInterval(30);
+  slow.timer->SetEnabled(true);
+  EXPECT_EQ(loop.TimeUntilDue(), 100);
+  loop.AdvanceMilliseconds(10);
+  fast.timer->SetEnabled(true);
+  EXPECT_EQ(loop.TimeUntilDue(), 30);
+  loop.AdvanceMilliseconds(25);
+  EXPECT_EQ(loop.TimeUntilDue(), 5);
+  fast.timer->SetEnabled(false);
+  EXPECT_EQ(loop.TimeUntilDue(), 65);
+  // Time moved on inside work leaves the tick due: 0 until it has run.
+  loop.Post([&] { loop.AdvanceMilliseconds(200); });
+  loop.RunPosted();
+  EXPECT_EQ(loop.TimeUntilDue(), 0);
+  as_host_sees_it.RunDue();
+  EXPECT_THAT(slow.times, ElementsAre(235));
+  EXPECT_EQ(loop.TimeUntilDue(), 65);  // due at 300, on its schedule
+  slow.timer.reset();
+  EXPECT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue);
 }
 
 TEST(ManualMessageLoopTest, LoopDoesNotNestInsideWork) {

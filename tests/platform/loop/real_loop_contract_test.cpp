@@ -314,6 +314,59 @@ TEST(RealMessageLoopTest, RunDueRunsWhatIsWaitingAndLeavesWhatItPostsForTheNextR
   EXPECT_THAT(ran, ElementsAre(1, 2));
 }
 
+// A host driving the loop itself: it waits as WaitAsHost does, for at most
+// TimeUntilDue, then calls RunDue.
+
+TEST(RealMessageLoopHostTest, TimeUntilDueFollowsTheRunningTimers) {
+  RealLoop loop;
+  EXPECT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue);
+  auto fast = loop.CreateTimer([] {});
+  fast->SetInterval(40);
+  EXPECT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue) << "not enabled yet";
+  fast->SetEnabled(true);
+  EXPECT_GT(loop.TimeUntilDue(), 0);
+  EXPECT_LE(loop.TimeUntilDue(), 40 + testing::kRoundedUpMs);
+  auto slow = loop.CreateTimer([] {});
+  slow->SetInterval(testing::kWatchdogMilliseconds);
+  slow->SetEnabled(true);
+  EXPECT_LE(loop.TimeUntilDue(), 40 + testing::kRoundedUpMs);
+  fast->SetEnabled(false);
+  EXPECT_GT(loop.TimeUntilDue(), 40 + testing::kRoundedUpMs);
+  // Its slack on top, where it has one.
+  EXPECT_LE(loop.TimeUntilDue(), testing::kWatchdogMilliseconds + 2 + testing::kRoundedUpMs);
+  slow.reset();
+  EXPECT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue);
+}
+
+// Waking early is allowed, waking for ever is not, and neither is waking over
+// and over with nothing to run: 1,000 wake-ups for five ticks of 20 ms would
+// be a spin.
+TEST(RealMessageLoopHostTest, HostWaitingForTheTimeUntilDueGetsEveryTick) {
+  RealLoop loop;
+  int ticks = 0;
+  auto timer = loop.CreateTimer([&] { ++ticks; });
+  timer->SetInterval(20);
+  timer->SetEnabled(true);
+  for (int wakeups = 0; ticks < 5 && wakeups < 1000; ++wakeups) {
+    const int timeout = loop.TimeUntilDue();
+    ASSERT_GE(timeout, 0) << "after " << ticks << " ticks";
+    ASSERT_LE(timeout, 20 + testing::kRoundedUpMs) << "after " << ticks << " ticks";
+    testing::WaitAsHost(loop, timeout);
+    loop.RunDue();
+  }
+  EXPECT_EQ(ticks, 5);
+}
+
+TEST(RealMessageLoopHostTest, HostWaitingWithNoTimerIsWokenByWorkPostedFromAnotherThread) {
+  RealLoop loop;
+  ASSERT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue);
+  bool ran = false;
+  std::thread([&] { loop.Post([&] { ran = true; }); }).join();
+  ASSERT_TRUE(testing::WaitAsHost(loop, testing::kWatchdogMilliseconds));
+  loop.RunDue();
+  EXPECT_TRUE(ran);
+}
+
 TEST(CurrentMessageLoopTest, EachThreadHasItsOwnRealLoopCleanedUpAtThreadExit) {
   MessageLoop& main_loop = CurrentMessageLoop();
   EXPECT_EQ(&CurrentMessageLoop(), &main_loop);

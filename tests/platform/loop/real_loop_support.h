@@ -11,8 +11,12 @@
 #include "platform/loop/message_loop.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+
 #include "platform/loop/win32_message_loop.h"
 #else
+#include <poll.h>
+
 #include "platform/loop/uv_message_loop.h"
 #endif
 
@@ -30,6 +34,11 @@ using RealLoop = UvMessageLoop;
 // anything takes: they wait for events, and a 10 s watchdog only turns a
 // hang into a failure.
 inline constexpr std::int32_t kWatchdogMilliseconds = 10'000;
+
+// TimeUntilDue counts whole milliseconds, rounded up so that a wait of that
+// long never ends before the tick is due: on a clock finer than that, one
+// more than the interval just after arming.
+inline constexpr int kRoundedUpMs = 1;
 
 // Ends a run of `loop` that has hung. It is a thread rather than one of the
 // loop's timers, so that it also ends a run whose fault is that it starves
@@ -85,6 +94,21 @@ inline bool RunUntilStopped(MessageLoop& loop) {
   Watchdog watchdog(loop);
   loop.Run();
   return !watchdog.expired();
+}
+
+// Waits as a host driving `loop` itself does, until the loop has work that
+// announces itself or `timeout_ms` is over (-1: no limit): on the loop's
+// descriptor, or on Windows, which has none, on the thread's message queue.
+// False when the timeout ended the wait.
+inline bool WaitAsHost(MessageLoop& loop, int timeout_ms) {
+#if defined(_WIN32)
+  static_cast<void>(loop);
+  const DWORD wait = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+  return MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_TIMEOUT;
+#else
+  pollfd entry{loop.PollDescriptor(), POLLIN, 0};
+  return poll(&entry, 1, timeout_ms) == 1;
+#endif
 }
 
 }  // namespace dovel::platform::testing

@@ -164,6 +164,27 @@ TEST(Win32MessageLoopTest, WorkDispatchedByAPumpOutsideAnyRunWaitsForTheNextRun)
   EXPECT_GE(ticks, 1);
 }
 
+// Once another pump has taken the messages, nothing in the queue announces
+// the held work to a host: the time until due says it is due now.
+TEST(Win32MessageLoopTest, WorkHeldFromAPumpOutsideAnyRunIsDueForAHost) {
+  Win32MessageLoop loop;
+  int ticks = 0;
+  auto timer = loop.CreateTimer([&] { ++ticks; });
+  timer->SetInterval(10);
+  timer->SetEnabled(true);
+  EXPECT_GT(loop.TimeUntilDue(), 0);
+  EXPECT_LE(loop.TimeUntilDue(), 10 + testing::kRoundedUpMs);
+  ThreadTimer clock(30);
+  ASSERT_TRUE(clock.valid());
+  ForeignPump(clock, 3);
+  EXPECT_EQ(loop.TimeUntilDue(), 0);
+  loop.RunDue();
+  EXPECT_GE(ticks, 1);
+  EXPECT_GT(loop.TimeUntilDue(), 0);
+  timer->SetEnabled(false);
+  EXPECT_EQ(loop.TimeUntilDue(), MessageLoop::kNoTickDue);
+}
+
 TEST(Win32MessageLoopTest, RunDispatchesTheMessagesOfEveryWindowOfTheThread) {
   Win32MessageLoop loop;
   static std::atomic<int> received{0};
