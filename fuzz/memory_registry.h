@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/registry/registry.h"
 
@@ -15,22 +16,24 @@ namespace dovel::fuzz {
 // fail on demand, and a count of handles still open or wrongly closed.
 class MemoryRegistry final : public platform::Registry {
  public:
-  std::int32_t OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override;
-  std::int32_t CreateKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override;
-  std::int32_t QueryValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t* type,
-                          std::uint8_t* data, std::uint32_t* size) override;
-  std::int32_t SetValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t type,
-                        const std::uint8_t* data, std::uint32_t size) override;
-  std::int32_t DeleteValue(platform::RegistryKey key, std::string_view value_name) override;
-  std::int32_t EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override;
-  std::int32_t EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
-                         std::uint32_t& type) override;
-  std::int32_t CloseKey(platform::RegistryKey key) override;
+  [[nodiscard]] std::error_code OpenKey(platform::RegistryKey root, std::string_view sub_key,
+                                        platform::RegistryKey& key) override;
+  [[nodiscard]] std::error_code CreateKey(platform::RegistryKey root, std::string_view sub_key,
+                                          platform::RegistryKey& key) override;
+  [[nodiscard]] std::error_code QueryValue(platform::RegistryKey key, std::string_view value_name,
+                                           std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
+  [[nodiscard]] std::error_code SetValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) override;
+  [[nodiscard]] std::error_code DeleteValue(platform::RegistryKey key, std::string_view value_name) override;
+  [[nodiscard]] std::error_code EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override;
+  [[nodiscard]] std::error_code EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
+                                          std::uint32_t& type) override;
+  [[nodiscard]] std::error_code CloseKey(platform::RegistryKey key) override;
 
   // A value in place before the code under test runs (HKEY_LOCAL_MACHINE).
   void Put(std::string_view key_path, std::string_view name, std::uint32_t type, std::string bytes);
-  // Every later CreateKey and SetValue fails with `status` (0: none do).
-  void FailWrites(std::int32_t status) { fail_writes_ = status; }
+  // Every later CreateKey and SetValue fails with `status` (success: none do).
+  void FailWrites(std::error_code status) { fail_writes_ = status; }
 
   std::size_t open_keys() const { return open_.size(); }
   // Closes of a nonzero handle that was not open: must stay 0.
@@ -47,15 +50,15 @@ class MemoryRegistry final : public platform::Registry {
     std::uint32_t writes = 0;
   };
 
-  // The full lower-case path of `sub_key` below `root`, or the error code.
-  std::int32_t Resolve(platform::RegistryKey root, std::string_view sub_key, std::string& path) const;
+  // The full lower-case path of `sub_key` below `root`, or the status.
+  std::error_code Resolve(platform::RegistryKey root, std::string_view sub_key, std::string& path) const;
   Key* Find(platform::RegistryKey key);
   platform::RegistryKey Hand(const std::string& path);
 
   std::map<std::string, Key> keys_;  // by full lower-case path
   std::map<platform::RegistryKey, std::string> open_;
   platform::RegistryKey next_handle_ = 1;
-  std::int32_t fail_writes_ = 0;
+  std::error_code fail_writes_;
   int bad_closes_ = 0;
 };
 

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     registry.Put(kSetup, "WarningLevel", (flags & 8) != 0 ? platform::reg_type::kBinary : platform::reg_type::kSz,
                  warning);
   }
-  if ((flags & 64) != 0) registry.FailWrites(5);
+  if ((flags & 64) != 0) registry.FailWrites(dovel::SystemError::kAccessDenied);
 
   automation::ClassTable classes;
   platform::ScopedOverride<automation::ObjectFactory> use_classes(classes);

@@ -5,7 +5,6 @@
 
 #include "config/error_styles.h"
 #include "platform/core/error_codes.h"
-#include "platform/core/system_error.h"
 
 namespace dovel::config {
 namespace {
@@ -47,7 +46,8 @@ struct ValueRead {
 
 ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name) {
   platform::Registry& registry = platform::CurrentRegistry();
-  platform::RegistryKey key = 0;
+  // Closed when the read is over, whatever the open left in it.
+  platform::OwnedKey key;
   ValueRead result;
   auto unreadable = [&](std::error_code status) {
     result.read.found = SettingFound::kUnreadable;
@@ -57,21 +57,21 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
     const std::string name = ToRegistryText(value_name);
     // A failed open leaves no key, and the query on no key fails in turn;
     // only "no such key" means the setting was never made.
-    if (const std::int32_t opened = registry.OpenKey(root, ToRegistryText(key_path), key);
-        opened != 0 && opened != platform::win32_error::kFileNotFound) {
-      unreadable(SystemStatus(opened));
+    if (const std::error_code opened = key.Open(registry, root, ToRegistryText(key_path));
+        opened && opened != SystemError::kFileNotFound) {
+      unreadable(opened);
     }
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    const std::int32_t status = registry.QueryValue(key, name, &type, nullptr, &size);
-    if (status == 0 && type == platform::reg_type::kSz) {
+    const std::error_code status = registry.QueryValue(key.get(), name, &type, nullptr, &size);
+    if (!status && type == platform::reg_type::kSz) {
       // The buffer is as many characters as the value has bytes, so a value
       // stored without a NUL comes back whole.
       if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kInvalidProcedureCall);
       std::string buffer(size, ' ');
       std::uint32_t capacity = size;
-      const std::int32_t second =
-          registry.QueryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &capacity);
+      const std::error_code second =
+          registry.QueryValue(key.get(), name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &capacity);
       const std::size_t nul = buffer.find('\0');
       if (nul == std::string::npos) {
         result.read.text = FromRegistryText(buffer);
@@ -82,10 +82,10 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
       }
       result.text_read = true;
       result.read.found = SettingFound::kText;
-      if (second != 0) unreadable(SystemStatus(second));
-    } else if (result.read.found != SettingFound::kUnreadable && status != 0 &&
-               status != platform::win32_error::kFileNotFound && key != 0) {
-      unreadable(SystemStatus(status));
+      if (second) unreadable(second);
+    } else if (result.read.found != SettingFound::kUnreadable && status && status != SystemError::kFileNotFound &&
+               key.get() != 0) {
+      unreadable(status);
     }
   } catch (...) {
     unreadable(TrappedError());
@@ -93,7 +93,8 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
     result.text_read = false;
     result.failed_part_way = true;
   }
-  Ignoring([&] { registry.CloseKey(key); });
+  // Closing cannot change what was read, so its status is dropped here.
+  Ignoring([&] { static_cast<void>(key.Close()); });
   return result;
 }
 
@@ -118,18 +119,22 @@ std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_
 void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name,
                    std::u16string_view value) noexcept {
   platform::Registry& registry = platform::CurrentRegistry();
-  platform::RegistryKey key = 0;
+  platform::OwnedKey key;
   QuietRecovery(0, [&] {
-    registry.CreateKey(root, ToRegistryText(key_path), key);
+    // A write that fails is dropped silently, as documented. A key that
+    // cannot be made leaves no key, and the write below fails on it in turn.
+    static_cast<void>(key.Create(registry, root, ToRegistryText(key_path)));
     std::string bytes = ToRegistryText(value);
     if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kOverflow);
     const auto size = static_cast<std::uint32_t>(bytes.size() + 1);
     bytes.push_back('\0');
-    registry.SetValue(key, ToRegistryText(value_name), platform::reg_type::kSz,
-                      reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
+    // Dropped as well: the process goes on with the value it already has.
+    static_cast<void>(registry.SetValue(key.get(), ToRegistryText(value_name), platform::reg_type::kSz,
+                                        reinterpret_cast<const std::uint8_t*>(bytes.data()), size));
     return 0;
   });
-  Ignoring([&] { registry.CloseKey(key); });
+  // A failed close undoes no write: its status is dropped too.
+  Ignoring([&] { static_cast<void>(key.Close()); });
 }
 
 std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section,

@@ -90,7 +90,7 @@ TEST_F(DovelRegTest, SetGetListAndDelete) {
   ASSERT_EQ(testing::WriteStored(registry, platform::kHkeyLocalMachine, "Software\\Ostrel\\Vimra\\Communications\\Sub",
                                  "Count", platform::reg_type::kDword,
                                  std::string_view(reinterpret_cast<const char*>(&dword), 4)),
-            0);
+            std::error_code());
   EXPECT_EQ(testing::ReadStored(registry, platform::kHkeyLocalMachine, "Software\\Ostrel\\Vimra\\Communications",
                                 "StandardPollRate")
                 .bytes,

@@ -59,7 +59,7 @@ class InitApplicationVariablesTest : public ::testing::Test {
 
   std::string Stored(const char* key, const char* name) { return ReadStored(store_, kHkeyLocalMachine, key, name).bytes; }
   void Store(const char* key, const char* name, std::string_view bytes) {
-    ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, key, name, kSz, bytes), 0);
+    ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, key, name, kSz, bytes), std::error_code());
   }
 
   testing::TempRegistry temp_;
@@ -103,7 +103,7 @@ TEST_F(InitApplicationVariablesTest, MinusOneAndNonTextValuesAreReplacedByTheDef
   const std::uint32_t dword = 250;
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel", kDword,
                         std::string_view(reinterpret_cast<const char*>(&dword), 4)),
-            0);
+            std::error_code());
   InitApplicationVariables();
   EXPECT_EQ(g_iStandardPollRate, 500);
   EXPECT_EQ(g_iWarningLevel, 5);
@@ -205,39 +205,40 @@ TEST_F(InitApplicationVariablesTest, OneBadSettingLeavesTheOtherAsStored) {
 // failing store's do, while its writes still go through.
 class UnreadableRegistry final : public platform::Registry {
  public:
-  UnreadableRegistry(platform::Registry& store, std::int32_t failure) : store_(store), failure_(failure) {}
-  std::int32_t OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
+  UnreadableRegistry(platform::Registry& store, std::error_code failure) : store_(store), failure_(failure) {}
+  std::error_code OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
     return store_.OpenKey(root, sub_key, key);
   }
-  std::int32_t CreateKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
+  std::error_code CreateKey(platform::RegistryKey root, std::string_view sub_key,
+                            platform::RegistryKey& key) override {
     return store_.CreateKey(root, sub_key, key);
   }
-  std::int32_t QueryValue(platform::RegistryKey, std::string_view, std::uint32_t*, std::uint8_t*,
-                          std::uint32_t*) override {
+  std::error_code QueryValue(platform::RegistryKey, std::string_view, std::uint32_t*, std::uint8_t*,
+                             std::uint32_t*) override {
     return failure_;
   }
-  std::int32_t SetValue(platform::RegistryKey key, std::string_view name, std::uint32_t type, const std::uint8_t* data,
-                        std::uint32_t size) override {
+  std::error_code SetValue(platform::RegistryKey key, std::string_view name, std::uint32_t type,
+                           const std::uint8_t* data, std::uint32_t size) override {
     return store_.SetValue(key, name, type, data, size);
   }
-  std::int32_t DeleteValue(platform::RegistryKey key, std::string_view name) override {
+  std::error_code DeleteValue(platform::RegistryKey key, std::string_view name) override {
     return store_.DeleteValue(key, name);
   }
-  std::int32_t EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override {
+  std::error_code EnumKey(platform::RegistryKey key, std::uint32_t index, std::string& name) override {
     return store_.EnumKey(key, index, name);
   }
-  std::int32_t EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
-                         std::uint32_t& type) override {
+  std::error_code EnumValue(platform::RegistryKey key, std::uint32_t index, std::string& name,
+                            std::uint32_t& type) override {
     return store_.EnumValue(key, index, name, type);
   }
-  std::int32_t CloseKey(platform::RegistryKey key) override { return store_.CloseKey(key); }
+  std::error_code CloseKey(platform::RegistryKey key) override { return store_.CloseKey(key); }
 
  private:
   platform::Registry& store_;
-  std::int32_t failure_;
+  std::error_code failure_;
 };
 
-class UnreadableStore : public InitApplicationVariablesTest, public ::testing::WithParamInterface<std::int32_t> {};
+class UnreadableStore : public InitApplicationVariablesTest, public ::testing::WithParamInterface<SystemError> {};
 
 TEST_P(UnreadableStore, UsesTheDefaultsForNowAndNeverWritesOverTheStoredValues) {
   Store(kComm, "StandardPollRate", "250");
@@ -253,14 +254,13 @@ TEST_P(UnreadableStore, UsesTheDefaultsForNowAndNeverWritesOverTheStoredValues) 
   EXPECT_EQ(Stored(kSetup, "WarningLevel"), "3") << "the administrator's value was overwritten";
   ASSERT_EQ(created_.size(), 1u);
   ASSERT_EQ(created_[0]->Reports().size(), 2u);
-  EXPECT_EQ(created_[0]->Reports()[0].args.at(0), automation::Variant(GetParam()));
+  EXPECT_EQ(created_[0]->Reports()[0].args.at(0), automation::Variant(ErrorNumber(GetParam())));
 }
 
 // Busy past the wait, an I/O error, a damaged store.
 INSTANTIATE_TEST_SUITE_P(Failures, UnreadableStore,
-                         ::testing::Values(platform::registry_error::kLockViolation,
-                                           platform::registry_error::kRegistryIoFailed,
-                                           platform::registry_error::kBadDb));
+                         ::testing::Values(SystemError::kLockViolation, SystemError::kRegistryIoFailed,
+                                           SystemError::kRegistryCorrupt));
 
 TEST_F(InitApplicationVariablesTest, AnObjectThatCannotBeMadeReportsThroughTheEarlierOne) {
   testing::ScopedRecordingErrorObject earlier;
@@ -362,8 +362,8 @@ TEST_F(InitApplicationVariablesTest, AnUnprivilegedProcessUsesTheDefaultsWithout
       },
       /*unprivileged=*/true);
   EXPECT_EQ(child, 0);
-  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate").status, 2);
-  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel").status, 2);
+  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate").status, SystemError::kFileNotFound);
+  EXPECT_EQ(ReadStored(store_, kHkeyLocalMachine, kSetup, "WarningLevel").status, SystemError::kFileNotFound);
 }
 
 TEST_F(InitApplicationVariablesTest, ProcessesStartingTogetherAgreeAndLoseNothing) {
@@ -376,7 +376,7 @@ TEST_F(InitApplicationVariablesTest, ProcessesStartingTogetherAgreeAndLoseNothin
   EXPECT_EQ(Stored(kComm, "StandardPollRate"), std::string("500\0", 4));
   EXPECT_EQ(Stored(kSetup, "WarningLevel"), std::string("5\0", 2));
   std::string detail;
-  EXPECT_EQ(platform::CheckRegistryStore(temp_.path(), detail), 0) << detail;
+  EXPECT_EQ(platform::CheckRegistryStore(temp_.path(), detail), std::error_code()) << detail;
 }
 
 }  // namespace

@@ -52,46 +52,47 @@ TEST_F(SettingsRegistryTest, TextIsCutAtItsFirstNulWhateverWayItWasStored) {
       {std::string("\xE9t\xE9\0", 4), u"\u00E9t\u00E9"},  // Latin-1
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "V", kSz, cases[i].stored), 0);
+    ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "V", kSz, cases[i].stored), std::error_code());
     EXPECT_EQ(Get(u"v"), cases[i].read) << "case " << i;
   }
 }
 
 TEST_F(SettingsRegistryTest, AnythingButTextGivesTheDefault) {
   EXPECT_EQ(Get(u"StandardPollRate"), u"default") << "no store at all";
-  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Other", kSz, "x"), 0);
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Other", kSz, "x"), std::error_code());
   EXPECT_EQ(Get(u"StandardPollRate"), u"default") << "no such value";
   EXPECT_EQ(GetRegString(kHkeyLocalMachine, u"Software\\Missing", u"Other", u"d"), u"d") << "no such key";
   const std::uint32_t dword = 250;
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate", kDword,
-                        std::string_view(reinterpret_cast<const char*>(&dword), 4)),
-            0);
+                        std::string_view(reinterpret_cast<const char*>(&dword), 4)), std::error_code());
   EXPECT_EQ(Get(u"StandardPollRate"), u"default");
-  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Expand", platform::reg_type::kExpandSz, "%X%"), 0);
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Expand", platform::reg_type::kExpandSz, "%X%"),
+            std::error_code());
   EXPECT_EQ(Get(u"Expand"), u"default");
 }
 
 TEST_F(SettingsRegistryTest, TheNulPositionMustFitASixteenBitInteger) {
-  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(40000, 'a')), 0);
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(40000, 'a')), std::error_code());
   EXPECT_EQ(Get(u"Long").size(), 40000u) << "no NUL: the whole buffer, however long";
-  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(32766, 'a') + '\0'), 0);
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(32766, 'a') + '\0'),
+            std::error_code());
   EXPECT_EQ(Get(u"Long").size(), 32766u) << "NUL at 32767 still fits";
-  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(32767, 'a') + '\0'), 0);
+  ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Long", kSz, std::string(32767, 'a') + '\0'),
+            std::error_code());
   EXPECT_EQ(Get(u"Long"), u"") << "NUL at 32768 overflows: empty, not the default";
 }
 
 TEST_F(SettingsRegistryTest, SavingWritesTextWithOneNulAndCreatesThePath) {
   SaveRegString(kHkeyLocalMachine, kComm16, u"StandardPollRate", u"500");
   auto stored = ReadStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate");
-  ASSERT_EQ(stored.status, 0);
+  ASSERT_EQ(stored.status, std::error_code());
   EXPECT_EQ(stored.type, kSz);
   EXPECT_EQ(stored.bytes, std::string("500\0", 4));
 
   // Over a number, and with characters the 8-bit side cannot hold.
   const std::uint32_t dword = 7;
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Name", kDword,
-                        std::string_view(reinterpret_cast<const char*>(&dword), 4)),
-            0);
+                        std::string_view(reinterpret_cast<const char*>(&dword), 4)), std::error_code());
   SaveRegString(kHkeyLocalMachine, kComm16, u"Name", u"\u00E9\u20AC");
   stored = ReadStored(store_, kHkeyLocalMachine, kComm, "Name");
   EXPECT_EQ(stored.type, kSz);

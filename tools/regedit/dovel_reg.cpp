@@ -15,15 +15,18 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "platform/automation/text.h"
+#include "platform/core/error_codes.h"
 #include "platform/registry/registry.h"
 #include "tools/regedit/reg_command.h"
 
 namespace {
 
 namespace platform = dovel::platform;
+using dovel::SystemError;
 using dovel::tools::KeyPath;
 using dovel::tools::ParsedRegCommand;
 using dovel::tools::RegCommand;
@@ -35,25 +38,29 @@ std::string FromStoreText(std::string_view bytes) {
   return platform::automation::ToUtf8(wide);
 }
 
-std::string Describe(std::int32_t status) {
+// A status as the administrator sees it: the system's number and what it
+// means.
+std::string Describe(const std::error_code& status) {
   const char* text = nullptr;
-  switch (status) {
-    case 2: text = "not found"; break;
-    case 3: text = "the store's directory cannot be made"; break;
-    case 5: text = "access denied"; break;
-    case 6: text = "invalid handle"; break;
-    case 14: text = "out of memory"; break;
-    case 33: text = "the store stayed locked by another process"; break;
-    case 87: text = "invalid parameter"; break;
-    case 112: text = "disk full"; break;
-    case 161: text = "bad key path (empty key name)"; break;
-    case 1009: text = "the store is corrupt or not a registry store"; break;
-    case 1016: text = "I/O error in the store"; break;
-    case 1018: text = "the key was deleted"; break;
-    case 1450: text = "too many open keys"; break;
-    default: break;
+  if (status.category() == dovel::system_error_category()) {
+    switch (static_cast<SystemError>(status.value())) {
+      case SystemError::kFileNotFound: text = "not found"; break;
+      case SystemError::kPathNotFound: text = "the store's directory cannot be made"; break;
+      case SystemError::kAccessDenied: text = "access denied"; break;
+      case SystemError::kInvalidHandle: text = "invalid handle"; break;
+      case SystemError::kRegistryOutOfMemory: text = "out of memory"; break;
+      case SystemError::kLockViolation: text = "the store stayed locked by another process"; break;
+      case SystemError::kInvalidParameter: text = "invalid parameter"; break;
+      case SystemError::kDiskFull: text = "disk full"; break;
+      case SystemError::kBadPathname: text = "bad key path (empty key name)"; break;
+      case SystemError::kRegistryCorrupt: text = "the store is corrupt or not a registry store"; break;
+      case SystemError::kRegistryIoFailed: text = "I/O error in the store"; break;
+      case SystemError::kKeyDeleted: text = "the key was deleted"; break;
+      case SystemError::kNoSystemResources: text = "too many open keys"; break;
+      default: break;
+    }
   }
-  std::string out = "error " + std::to_string(status);
+  std::string out = "error " + std::to_string(dovel::ErrorNumber(status));
   if (text != nullptr) out += std::string(" (") + text + ")";
   return out;
 }
@@ -96,39 +103,24 @@ std::string FormatData(std::uint32_t type, const std::vector<std::uint8_t>& data
 }
 
 // Reads a value whatever its size; the status of the registry call.
-std::int32_t ReadValue(platform::Registry& registry, platform::RegistryKey key, const std::string& name,
-                       std::uint32_t& type, std::vector<std::uint8_t>& data) {
+std::error_code ReadValue(platform::Registry& registry, platform::RegistryKey key, const std::string& name,
+                          std::uint32_t& type, std::vector<std::uint8_t>& data) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     std::uint32_t size = 0;
-    if (const auto status = registry.QueryValue(key, name, &type, nullptr, &size); status != 0) return status;
+    if (const auto status = registry.QueryValue(key, name, &type, nullptr, &size)) return status;
     data.assign(size, 0);
     std::uint32_t capacity = size;
     const auto status = registry.QueryValue(key, name, &type, data.data(), &capacity);
     // Another process may have made it longer in between: ask again.
-    if (status == platform::registry_error::kMoreData) continue;
-    if (status == 0) data.resize(capacity);
+    if (status == SystemError::kMoreData) continue;
+    if (!status) data.resize(capacity);
     return status;
   }
-  return platform::registry_error::kMoreData;
+  return SystemError::kMoreData;
 }
 
-class OpenedKey {
- public:
-  explicit OpenedKey(platform::Registry& registry) : registry_(registry) {}
-  ~OpenedKey() {
-    if (key_ != 0) registry_.CloseKey(key_);
-  }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
-  platform::RegistryKey& handle() { return key_; }
-
- private:
-  platform::Registry& registry_;
-  platform::RegistryKey key_ = 0;
-};
-
-int OpenFailed(const KeyPath& path, std::int32_t status) {
-  if (status == 2) {
+int OpenFailed(const KeyPath& path, const std::error_code& status) {
+  if (status == SystemError::kFileNotFound) {
     std::fprintf(stderr, "dovel-reg: no such key: %s\n", path.shown.c_str());
   } else {
     std::fprintf(stderr, "dovel-reg: cannot open %s: %s\n", path.shown.c_str(), Describe(status).c_str());
@@ -138,14 +130,14 @@ int OpenFailed(const KeyPath& path, std::int32_t status) {
 
 int Get(const KeyPath& path, const std::string& name) {
   platform::Registry& registry = platform::CurrentRegistry();
-  OpenedKey key(registry);
-  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+  platform::OwnedKey key;
+  if (const auto status = key.Open(registry, path.root, path.sub_key)) {
     return OpenFailed(path, status);
   }
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;
-  if (const auto status = ReadValue(registry, key.handle(), name, type, data); status != 0) {
-    if (status == 2) {
+  if (const auto status = ReadValue(registry, key.get(), name, type, data)) {
+    if (status == SystemError::kFileNotFound) {
       std::fprintf(stderr, "dovel-reg: no value %s in %s\n", ShowName(name).c_str(), path.shown.c_str());
     } else {
       std::fprintf(stderr, "dovel-reg: cannot read %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),
@@ -159,17 +151,17 @@ int Get(const KeyPath& path, const std::string& name) {
 
 int Set(const KeyPath& path, const std::string& name, const std::string& value) {
   platform::Registry& registry = platform::CurrentRegistry();
-  OpenedKey key(registry);
-  if (const auto status = registry.CreateKey(path.root, path.sub_key, key.handle()); status != 0) {
+  platform::OwnedKey key;
+  if (const auto status = key.Create(registry, path.root, path.sub_key)) {
     std::fprintf(stderr, "dovel-reg: cannot create %s: %s\n", path.shown.c_str(), Describe(status).c_str());
     return 1;
   }
   std::string bytes = value;
   bytes.push_back('\0');  // stored with its NUL, as the server writes text
-  const auto status = registry.SetValue(key.handle(), name, platform::reg_type::kSz,
+  const auto status = registry.SetValue(key.get(), name, platform::reg_type::kSz,
                                         reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                         static_cast<std::uint32_t>(bytes.size()));
-  if (status != 0) {
+  if (status) {
     std::fprintf(stderr, "dovel-reg: cannot write %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),
                  Describe(status).c_str());
     return 1;
@@ -179,32 +171,32 @@ int Set(const KeyPath& path, const std::string& name, const std::string& value) 
 
 int List(const KeyPath& path) {
   platform::Registry& registry = platform::CurrentRegistry();
-  OpenedKey key(registry);
-  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+  platform::OwnedKey key;
+  if (const auto status = key.Open(registry, path.root, path.sub_key)) {
     return OpenFailed(path, status);
   }
-  std::int32_t status = 0;
+  std::error_code status;
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
-    status = registry.EnumKey(key.handle(), index, name);
-    if (status != 0) break;
+    status = registry.EnumKey(key.get(), index, name);
+    if (status) break;
     std::printf("%s\\\n", FromStoreText(name).c_str());
   }
-  if (status != platform::registry_error::kNoMoreItems) {
+  if (status != SystemError::kNoMoreItems) {
     std::fprintf(stderr, "dovel-reg: cannot list %s: %s\n", path.shown.c_str(), Describe(status).c_str());
     return 1;
   }
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
     std::uint32_t type = 0;
-    status = registry.EnumValue(key.handle(), index, name, type);
-    if (status != 0) break;
+    status = registry.EnumValue(key.get(), index, name, type);
+    if (status) break;
     std::vector<std::uint8_t> data;
-    const auto read = ReadValue(registry, key.handle(), name, type, data);
+    const auto read = ReadValue(registry, key.get(), name, type, data);
     std::printf("%s\t%s\t%s\n", ShowName(name).c_str(), platform::RegistryTypeName(type).c_str(),
-                read == 0 ? FormatData(type, data).c_str() : ("<" + Describe(read) + ">").c_str());
+                !read ? FormatData(type, data).c_str() : ("<" + Describe(read) + ">").c_str());
   }
-  if (status != platform::registry_error::kNoMoreItems) {
+  if (status != SystemError::kNoMoreItems) {
     std::fprintf(stderr, "dovel-reg: cannot list %s: %s\n", path.shown.c_str(), Describe(status).c_str());
     return 1;
   }
@@ -213,12 +205,12 @@ int List(const KeyPath& path) {
 
 int Delete(const KeyPath& path, const std::string& name) {
   platform::Registry& registry = platform::CurrentRegistry();
-  OpenedKey key(registry);
-  if (const auto status = registry.OpenKey(path.root, path.sub_key, key.handle()); status != 0) {
+  platform::OwnedKey key;
+  if (const auto status = key.Open(registry, path.root, path.sub_key)) {
     return OpenFailed(path, status);
   }
-  if (const auto status = registry.DeleteValue(key.handle(), name); status != 0) {
-    if (status == 2) {
+  if (const auto status = registry.DeleteValue(key.get(), name)) {
+    if (status == SystemError::kFileNotFound) {
       std::fprintf(stderr, "dovel-reg: no value %s in %s\n", ShowName(name).c_str(), path.shown.c_str());
     } else {
       std::fprintf(stderr, "dovel-reg: cannot delete %s in %s: %s\n", ShowName(name).c_str(), path.shown.c_str(),

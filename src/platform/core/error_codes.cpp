@@ -18,6 +18,7 @@ class SystemErrorCategory final : public std::error_category {
     switch (static_cast<SystemError>(value)) {
       case SystemError::kInvalidFunction: return "the operation failed";
       case SystemError::kFileNotFound: return "no such block, key or value";
+      case SystemError::kPathNotFound: return "a directory on the path is missing";
       case SystemError::kTooManyOpenFiles: return "out of descriptors";
       case SystemError::kAccessDenied: return "access denied";
       case SystemError::kInvalidHandle: return "the handle is not open";

@@ -22,6 +22,7 @@ namespace dovel {
 enum class SystemError : std::int32_t {
   kInvalidFunction = 1,  // a failure with no closer code
   kFileNotFound = 2,
+  kPathNotFound = 3,  // a directory on the way is missing or cannot be made
   kTooManyOpenFiles = 4,
   kAccessDenied = 5,
   kInvalidHandle = 6,

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 namespace dovel::platform {
 namespace {
@@ -30,6 +31,32 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+std::error_code OwnedKey::Open(Registry& registry, RegistryKey root, std::string_view sub_key) {
+  Discard();
+  registry_ = &registry;
+  return registry.OpenKey(root, sub_key, key_);
+}
+
+std::error_code OwnedKey::Create(Registry& registry, RegistryKey root, std::string_view sub_key) {
+  Discard();
+  registry_ = &registry;
+  return registry.CreateKey(root, sub_key, key_);
+}
+
+std::error_code OwnedKey::Close() {
+  if (registry_ == nullptr) return {};
+  Registry& registry = *std::exchange(registry_, nullptr);
+  return registry.CloseKey(std::exchange(key_, 0));
+}
+
+void OwnedKey::Discard() noexcept {
+  try {
+    // The handle is given up either way: a failed close leaves nothing to undo.
+    static_cast<void>(Close());
+  } catch (...) {
+  }
+}
 
 bool RegistryRootFromName(std::string_view name, RegistryKey& root) {
   for (const auto& candidate : kRoots) {

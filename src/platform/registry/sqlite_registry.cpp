@@ -15,12 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform {
 namespace {
-
-namespace status = registry_error;
 
 constexpr const char* kDefaultStorePath = "/var/lib/dovel/registry.db";
 
@@ -69,17 +67,17 @@ std::string_view UpToNul(std::string_view name) {
   return nul == std::string_view::npos ? name : name.substr(0, nul);
 }
 
-std::int32_t SplitKeyPath(std::string_view path, std::vector<std::string>& parts) {
+std::error_code SplitKeyPath(std::string_view path, std::vector<std::string>& parts) {
   path = UpToNul(path);
-  if (path.empty()) return 0;
+  if (path.empty()) return {};
   std::size_t start = 0;
   while (true) {
     const std::size_t end = std::min(path.find('\\', start), path.size());
     const std::string_view part = path.substr(start, end - start);
-    if (part.empty()) return status::kBadPathname;
-    if (part.size() > kMaxKeyNameLength || parts.size() >= kMaxDepth) return win32_error::kInvalidParameter;
+    if (part.empty()) return SystemError::kBadPathname;
+    if (part.size() > kMaxKeyNameLength || parts.size() >= kMaxDepth) return SystemError::kInvalidParameter;
     parts.emplace_back(part);
-    if (end == path.size()) return 0;
+    if (end == path.size()) return {};
     start = end + 1;
   }
 }
@@ -106,69 +104,102 @@ void WarnUnusable(const std::string& path, std::string_view reason) {
                Printable(path).c_str(), Printable(reason).c_str());
 }
 
-std::int32_t StatusFromErrno(int error) {
+std::error_code StatusFromErrno(int error) {
   switch (error) {
     case ENOENT:
-    case ENOTDIR: return 3;  // ERROR_PATH_NOT_FOUND
+    case ENOTDIR: return SystemError::kPathNotFound;
     case ENOSPC:
-    case EDQUOT: return status::kDiskFull;
-    case ENOMEM: return status::kOutOfMemory;
-    default: return win32_error::kAccessDenied;
+    case EDQUOT: return SystemError::kDiskFull;
+    case ENOMEM: return SystemError::kRegistryOutOfMemory;
+    default: return SystemError::kAccessDenied;
   }
 }
 
-std::int32_t StatusFromSqlite(int rc) {
+std::error_code StatusFromSqlite(int rc) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_ROW:
-    case SQLITE_DONE: return 0;
+    case SQLITE_DONE: return {};
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return status::kLockViolation;
+    case SQLITE_LOCKED: return SystemError::kLockViolation;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-    case SQLITE_CANTOPEN: return win32_error::kAccessDenied;
-    case SQLITE_NOMEM: return status::kOutOfMemory;
-    case SQLITE_FULL: return status::kDiskFull;
-    case SQLITE_TOOBIG: return win32_error::kInvalidParameter;
+    case SQLITE_CANTOPEN: return SystemError::kAccessDenied;
+    case SQLITE_NOMEM: return SystemError::kRegistryOutOfMemory;
+    case SQLITE_FULL: return SystemError::kDiskFull;
+    case SQLITE_TOOBIG: return SystemError::kInvalidParameter;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-    case SQLITE_FORMAT: return status::kBadDb;
-    default: return status::kRegistryIoFailed;
+    case SQLITE_FORMAT: return SystemError::kRegistryCorrupt;
+    default: return SystemError::kRegistryIoFailed;
   }
+}
+
+// The one place each SQLite handle is given back: a statement is finalized
+// and a connection closed exactly once, whichever way the code leaves.
+struct FinalizeStatement {
+  // Finalizing repeats the last step's result, which was handled there.
+  void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
+};
+
+struct CloseConnection {
+  // The _v2 close always succeeds: statements still open only delay it.
+  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+};
+
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+
+// SQLite hands back a connection even when opening fails, to say why; it is
+// owned all the same.
+int OpenConnection(const std::string& name, int flags, Connection& db) {
+  sqlite3* opened = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &opened, flags, nullptr);
+  db.reset(opened);
+  return rc;
 }
 
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) : rc_(sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr)) {}
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  Statement(sqlite3* db, const char* sql) {
+    sqlite3_stmt* prepared = nullptr;
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &prepared, nullptr);
+    stmt_.reset(prepared);
+  }
 
   int prepared() const { return rc_; }
-  sqlite3_stmt* get() const { return stmt_; }
+  sqlite3_stmt* get() const { return stmt_.get(); }
 
-  void Bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  void Bind(int index, std::int64_t value) { Bound(sqlite3_bind_int64(get(), index, value)); }
   // SQLite binds NULL for a null pointer, and an empty view may have one.
   void Bind(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.empty() ? "" : text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    Bound(sqlite3_bind_text(get(), index, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                            SQLITE_TRANSIENT));
   }
   void BindBytes(int index, const std::uint8_t* data, std::uint32_t size) {
     if (size == 0) {
-      sqlite3_bind_zeroblob(stmt_, index, 0);
+      Bound(sqlite3_bind_zeroblob(get(), index, 0));
     } else {
-      sqlite3_bind_blob64(stmt_, index, data, size, SQLITE_TRANSIENT);
+      Bound(sqlite3_bind_blob64(get(), index, data, size, SQLITE_TRANSIENT));
     }
   }
-  int Step() { return sqlite3_step(stmt_); }
+  int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(get()); }
   void Reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+    // Resetting repeats the last step's result, which was handled there.
+    sqlite3_reset(get());
+    sqlite3_clear_bindings(get());
   }
 
  private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_;
+  // A value that could not be bound would be looked up as NULL, and a
+  // setting that is there would read as missing: the next step fails with
+  // the bind's error instead.
+  void Bound(int rc) {
+    if (rc_ == SQLITE_OK && rc != SQLITE_OK) rc_ = rc;
+  }
+
+  std::unique_ptr<sqlite3_stmt, FinalizeStatement> stmt_;
+  int rc_ = SQLITE_OK;
 };
 
 // One connection to one store file, for one read or one write transaction.
@@ -176,70 +207,75 @@ class Store {
  public:
   Store(std::string path, int busy_timeout_ms) : path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms) {}
   ~Store() {
-    if (db_ == nullptr) return;
     // The last connection to close folds the log back into the file; a
     // write that did not commit must leave the store exactly as it found it.
-    if (writing_ && !committed_) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_close_v2(db_);  // an open transaction rolls back
+    if (db() != nullptr && writing_ && !committed_) {
+      sqlite3_db_config(db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    // The connection closes after this; an open transaction rolls back.
   }
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // 0 inside a read transaction; 2 when there is no store (yet).
-  std::int32_t BeginRead();
-  // 0 inside an immediate write transaction on a sound store.
-  std::int32_t BeginWrite();
-  std::int32_t Commit() {
-    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  // Success inside a read transaction; kFileNotFound when there is no store
+  // (yet).
+  std::error_code BeginRead();
+  // Success inside an immediate write transaction on a sound store.
+  std::error_code BeginWrite();
+  std::error_code Commit() {
+    const int rc = sqlite3_exec(db(), "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return Fail(rc);
     committed_ = true;
-    return 0;
+    return {};
   }
 
   // The status for a failed SQLite call, naming the file on stderr when the
   // failure shows the file itself cannot be used.
-  std::int32_t Fail(int rc);
+  std::error_code Fail(int rc);
 
-  // 0 and the key's row; 2 when the key or one above it is missing. With
-  // `create` the missing keys are made, in the case given.
-  std::int32_t FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id);
+  // The key's row; kFileNotFound when the key or one above it is missing.
+  // With `create` the missing keys are made, in the case given.
+  std::error_code FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id);
 
-  sqlite3* db() const { return db_; }
+  sqlite3* db() const { return connection_.get(); }
 
  private:
-  std::int32_t Open(int flags);
-  std::int32_t QueryInt(const char* sql, std::int64_t& value);
-  // 0 for our store, 2 for an empty file, 1009 (warned) for anything else.
-  std::int32_t CheckIdentity();
-  // 0 when SQLite's quick check finds the file sound, 1009 (warned) if not.
-  std::int32_t QuickCheck();
+  std::error_code Open(int flags);
+  std::error_code QueryInt(const char* sql, std::int64_t& value);
+  // Success for our store, kFileNotFound for an empty file,
+  // kRegistryCorrupt (warned) for anything else.
+  std::error_code CheckIdentity();
+  // Success when SQLite's quick check finds the file sound,
+  // kRegistryCorrupt (warned) if not.
+  std::error_code QuickCheck();
   // Decides whether an existing file may be written, through a connection
-  // that writes nothing at all, not even the log's -shm index: 0 for a sound
-  // store of ours, 2 for a file with nothing in it yet, otherwise the code.
-  std::int32_t Inspect();
-  std::int32_t EnsureDirectory();
+  // that writes nothing at all, not even the log's -shm index: success for a
+  // sound store of ours, kFileNotFound for a file with nothing in it yet,
+  // otherwise the status.
+  std::error_code Inspect();
+  std::error_code EnsureDirectory();
 
   std::string path_;
   int busy_timeout_ms_;
   bool writing_ = false;
   bool committed_ = false;
-  sqlite3* db_ = nullptr;
+  Connection connection_;
 };
 
-std::int32_t Store::Fail(int rc) {
+std::error_code Store::Fail(int rc) {
   const int primary = rc & 0xFF;
   const bool damaged = primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT;
   // A reader that cannot get at the file at all (permissions, I/O, missing
   // tables in a file marked as ours) has found something to look into too;
   // a writer that is merely refused has not.
   // Running out of descriptors or memory says nothing about the file.
-  const int system_error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+  const int system_error = db() != nullptr ? sqlite3_system_errno(db()) : 0;
   const bool out_of_resources = system_error == EMFILE || system_error == ENFILE || system_error == ENOMEM;
   const bool unreadable = !writing_ && !out_of_resources && primary != SQLITE_BUSY && primary != SQLITE_LOCKED &&
                           primary != SQLITE_NOMEM && primary != SQLITE_OK && primary != SQLITE_ROW &&
                           primary != SQLITE_DONE;
   if (damaged || unreadable) {
-    WarnUnusable(path_, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    WarnUnusable(path_, db() != nullptr ? sqlite3_errmsg(db()) : sqlite3_errstr(rc));
   }
   return StatusFromSqlite(rc);
 }
@@ -261,95 +297,95 @@ std::string FileUri(const std::string& path) {
   return uri;
 }
 
-std::int32_t Store::Open(int flags) {
+std::error_code Store::Open(int flags) {
   // A name starting "file:" must stay a file name, never become a URI.
   const std::string name = (flags & SQLITE_OPEN_URI) != 0 ? path_ : path_.starts_with('/') ? path_ : "./" + path_;
-  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = OpenConnection(name, flags | SQLITE_OPEN_NOMUTEX, connection_);
   if (rc != SQLITE_OK) return Fail(rc);
-  sqlite3_busy_timeout(db_, busy_timeout_ms_);
+  sqlite3_busy_timeout(db(), busy_timeout_ms_);
   // The file may have been written by anyone: no triggers, views or schema
   // tricks of theirs run in this process.
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
-  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
-  return 0;
+  sqlite3_db_config(db(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db(), SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+  return {};
 }
 
-std::int32_t Store::QueryInt(const char* sql, std::int64_t& value) {
-  Statement statement(db_, sql);
+std::error_code Store::QueryInt(const char* sql, std::int64_t& value) {
+  Statement statement(db(), sql);
   if (statement.prepared() != SQLITE_OK) return Fail(statement.prepared());
   const int rc = statement.Step();
   if (rc != SQLITE_ROW) return Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
   value = sqlite3_column_int64(statement.get(), 0);
-  return 0;
+  return {};
 }
 
-std::int32_t Store::CheckIdentity() {
+std::error_code Store::CheckIdentity() {
   std::int64_t application_id = 0;
   std::int64_t version = 0;
   std::int64_t objects = 0;
-  if (const auto s = QueryInt("PRAGMA application_id", application_id); s != 0) return s;
-  if (const auto s = QueryInt("PRAGMA user_version", version); s != 0) return s;
-  if (const auto s = QueryInt("SELECT count(*) FROM sqlite_master", objects); s != 0) return s;
-  if (application_id == 0 && version == 0 && objects == 0) return win32_error::kFileNotFound;
+  if (const auto s = QueryInt("PRAGMA application_id", application_id)) return s;
+  if (const auto s = QueryInt("PRAGMA user_version", version)) return s;
+  if (const auto s = QueryInt("SELECT count(*) FROM sqlite_master", objects)) return s;
+  if (application_id == 0 && version == 0 && objects == 0) return SystemError::kFileNotFound;
   if (application_id != kApplicationId) {
     WarnUnusable(path_, "not a registry store");
-    return status::kBadDb;
+    return SystemError::kRegistryCorrupt;
   }
   if (version != kFormatVersion) {
     WarnUnusable(path_, "unknown registry store format " + std::to_string(version));
-    return status::kBadDb;
+    return SystemError::kRegistryCorrupt;
   }
-  return 0;
+  return {};
 }
 
-std::int32_t Store::QuickCheck() {
+std::error_code Store::QuickCheck() {
   // A damaged page must not be written over: what is left of the settings
   // is the administrator's to rescue.
-  Statement check(db_, "PRAGMA quick_check(1)");
+  Statement check(db(), "PRAGMA quick_check(1)");
   if (check.prepared() != SQLITE_OK) return Fail(check.prepared());
   const int rc = check.Step();
   if (rc != SQLITE_ROW) return Fail(rc);
   const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
   if (verdict == nullptr || std::strcmp(verdict, "ok") != 0) {
     WarnUnusable(path_, std::string("integrity check: ") + (verdict != nullptr ? verdict : "no answer"));
-    return status::kBadDb;
+    return SystemError::kRegistryCorrupt;
   }
-  return 0;
+  return {};
 }
 
-std::int32_t Store::Inspect() {
+std::error_code Store::Inspect() {
   // readonly_shm: the index is mapped read-only, or rebuilt in this
   // process's own memory when it needs rebuilding.
   const std::string real_path = std::exchange(path_, FileUri(path_) + "?mode=ro&readonly_shm=1");
-  const std::int32_t opened = Open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  const std::error_code opened = Open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
   path_ = real_path;
-  if (opened != 0) return opened;
-  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
-  if (const auto s = CheckIdentity(); s != 0) return s;
+  if (opened) return opened;
+  if (const int rc = sqlite3_exec(db(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  if (const auto s = CheckIdentity()) return s;
   return QuickCheck();
 }
 
-std::int32_t Store::BeginRead() {
+std::error_code Store::BeginRead() {
   struct stat info {};
   if (stat(path_.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return win32_error::kFileNotFound;
+    if (errno == ENOENT || errno == ENOTDIR) return SystemError::kFileNotFound;
     WarnUnusable(path_, std::strerror(errno));
     return StatusFromErrno(errno);
   }
   if (!S_ISREG(info.st_mode)) {
     WarnUnusable(path_, "not a regular file");
-    return status::kBadDb;
+    return SystemError::kRegistryCorrupt;
   }
-  if (const auto s = Open(SQLITE_OPEN_READONLY); s != 0) return s;
-  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  if (const auto s = Open(SQLITE_OPEN_READONLY)) return s;
+  if (const int rc = sqlite3_exec(db(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
   return CheckIdentity();
 }
 
-std::int32_t Store::EnsureDirectory() {
+std::error_code Store::EnsureDirectory() {
   const auto slash = path_.rfind('/');
-  if (slash == std::string::npos || slash == 0) return 0;
+  if (slash == std::string::npos || slash == 0) return {};
   const std::string directory = path_.substr(0, slash);
   for (std::size_t at = directory.find('/', 1);; at = directory.find('/', at + 1)) {
     const std::string prefix = directory.substr(0, at);
@@ -359,17 +395,17 @@ std::int32_t Store::EnsureDirectory() {
   struct stat info {};
   if (stat(directory.c_str(), &info) != 0) return StatusFromErrno(errno);
   if (!S_ISDIR(info.st_mode)) return StatusFromErrno(ENOTDIR);
-  return 0;
+  return {};
 }
 
-std::int32_t Store::BeginWrite() {
+std::error_code Store::BeginWrite() {
   writing_ = true;
-  if (const auto s = EnsureDirectory(); s != 0) return s;
+  if (const auto s = EnsureDirectory()) return s;
   struct stat info {};
   if (stat(path_.c_str(), &info) == 0) {
     if (!S_ISREG(info.st_mode)) {
       WarnUnusable(path_, "not a regular file");
-      return status::kBadDb;
+      return SystemError::kRegistryCorrupt;
     }
     // Whose file this is, and whether it is sound, is settled before it is
     // opened for writing: closing a writing connection may fold the log
@@ -377,33 +413,33 @@ std::int32_t Store::BeginWrite() {
     // they were.
     if (info.st_size > 0) {
       Store inspector(path_, busy_timeout_ms_);
-      if (const auto s = inspector.Inspect(); s != 0 && s != win32_error::kFileNotFound) return s;
+      if (const auto s = inspector.Inspect(); s && s != SystemError::kFileNotFound) return s;
     }
   }
-  if (const auto s = Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); s != 0) return s;
+  if (const auto s = Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) return s;
   // SQLite quietly opens a file it may not write read-only.
-  if (sqlite3_db_readonly(db_, "main") == 1) return win32_error::kAccessDenied;
+  if (sqlite3_db_readonly(db(), "main") == 1) return SystemError::kAccessDenied;
   // Readers open the store read-only, and a read-only connection can read a
   // WAL store only while its -wal and -shm files exist: keep them.
   // Whose file this is is settled before anything is written to it, even
   // the switch to WAL.
   // One read transaction, so the three facts come from one snapshot: another
   // process creating the store meanwhile must not look like a foreign file.
-  if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
-  const std::int32_t owner = CheckIdentity();
-  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  if (owner != 0 && owner != win32_error::kFileNotFound) return owner;
+  if (const int rc = sqlite3_exec(db(), "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  const std::error_code owner = CheckIdentity();
+  sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (owner && owner != SystemError::kFileNotFound) return owner;
 
   int persist = 1;
-  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  sqlite3_file_control(db(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   // ...but keep the -wal file short once its pages are back in the store.
-  sqlite3_exec(db_, "PRAGMA journal_size_limit = 0", nullptr, nullptr, nullptr);
+  sqlite3_exec(db(), "PRAGMA journal_size_limit = 0", nullptr, nullptr, nullptr);
 
   bool in_wal = false;
   {
     // Finished before the switch below: a running statement would hold
     // the read transaction that forbids it.
-    Statement mode(db_, "PRAGMA journal_mode");
+    Statement mode(db(), "PRAGMA journal_mode");
     if (mode.prepared() != SQLITE_OK) return Fail(mode.prepared());
     const int rc = mode.Step();
     if (rc != SQLITE_ROW) return Fail(rc);
@@ -411,53 +447,54 @@ std::int32_t Store::BeginWrite() {
     in_wal = text != nullptr && std::strcmp(text, "wal") == 0;
   }
   if (!in_wal) {
-    Statement to_wal(db_, "PRAGMA journal_mode=WAL");
+    Statement to_wal(db(), "PRAGMA journal_mode=WAL");
     const int switched = to_wal.prepared() == SQLITE_OK ? to_wal.Step() : to_wal.prepared();
     // Another process switching at the same moment is as good.
     if (switched != SQLITE_ROW && (switched & 0xFF) != SQLITE_BUSY) return Fail(switched);
   }
 
-  if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
-  const std::int32_t identity = CheckIdentity();
-  if (identity == win32_error::kFileNotFound) {
-    const int rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? 0 : Fail(rc);
+  if (const int rc = sqlite3_exec(db(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); rc != SQLITE_OK) return Fail(rc);
+  const std::error_code identity = CheckIdentity();
+  if (identity == SystemError::kFileNotFound) {
+    const int rc = sqlite3_exec(db(), kSchema, nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? std::error_code() : Fail(rc);
   }
-  if (identity != 0) return identity;
+  if (identity) return identity;
 
-  return 0;
+  return {};
 }
 
-std::int32_t Store::FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id) {
-  Statement find(db_, "SELECT id FROM reg_key WHERE parent = ?1 AND folded = ?2");
+std::error_code Store::FindKey(RegistryKey root, const std::vector<std::string>& path, bool create,
+                               std::int64_t& id) {
+  Statement find(db(), "SELECT id FROM reg_key WHERE parent = ?1 AND folded = ?2");
   if (find.prepared() != SQLITE_OK) return Fail(find.prepared());
   std::int64_t current = 0;
-  auto descend = [&](std::string_view name) -> std::int32_t {
+  auto descend = [&](std::string_view name) -> std::error_code {
     find.Reset();
     find.Bind(1, current);
     find.Bind(2, Fold(name));
     const int rc = find.Step();
     if (rc == SQLITE_ROW) {
       current = sqlite3_column_int64(find.get(), 0);
-      return 0;
+      return {};
     }
     if (rc != SQLITE_DONE) return Fail(rc);
-    if (!create) return win32_error::kFileNotFound;
-    Statement insert(db_, "INSERT INTO reg_key(parent, name, folded) VALUES(?1, ?2, ?3)");
+    if (!create) return SystemError::kFileNotFound;
+    Statement insert(db(), "INSERT INTO reg_key(parent, name, folded) VALUES(?1, ?2, ?3)");
     if (insert.prepared() != SQLITE_OK) return Fail(insert.prepared());
     insert.Bind(1, current);
     insert.Bind(2, name);
     insert.Bind(3, Fold(name));
     if (const int inserted = insert.Step(); inserted != SQLITE_DONE) return Fail(inserted);
-    current = sqlite3_last_insert_rowid(db_);
-    return 0;
+    current = sqlite3_last_insert_rowid(db());
+    return {};
   };
-  if (const auto s = descend(RegistryRootName(root)); s != 0) return s;
+  if (const auto s = descend(RegistryRootName(root))) return s;
   for (const auto& part : path) {
-    if (const auto s = descend(part); s != 0) return s;
+    if (const auto s = descend(part)) return s;
   }
   id = current;
-  return 0;
+  return {};
 }
 
 bool IsPredefinedRoot(RegistryKey key) { return !RegistryRootName(key).empty(); }
@@ -480,41 +517,41 @@ struct SqliteRegistry::Impl {
   explicit Impl(Options chosen) : options(std::move(chosen)) {}
 
   // The entry for a key below `parent` (a root or an open handle).
-  std::int32_t Resolve(RegistryKey parent, std::string_view sub_key, Entry& entry) {
+  std::error_code Resolve(RegistryKey parent, std::string_view sub_key, Entry& entry) {
     std::vector<std::string> parts;
     if (IsPredefinedRoot(parent)) {
       entry.root = parent;
     } else {
       std::lock_guard lock(mutex);
       const auto found = handles.find(parent);
-      if (found == handles.end()) return win32_error::kInvalidHandle;
+      if (found == handles.end()) return SystemError::kInvalidHandle;
       entry = found->second;
     }
-    if (const auto s = SplitKeyPath(sub_key, parts); s != 0) return s;
-    if (entry.path.size() + parts.size() > kMaxDepth) return win32_error::kInvalidParameter;
+    if (const auto s = SplitKeyPath(sub_key, parts)) return s;
+    if (entry.path.size() + parts.size() > kMaxDepth) return SystemError::kInvalidParameter;
     entry.path.insert(entry.path.end(), parts.begin(), parts.end());
     if (IsPredefinedRoot(parent)) entry.database = options.database_path();
-    return 0;
+    return {};
   }
 
-  std::int32_t Lookup(RegistryKey key, Entry& entry) {
+  std::error_code Lookup(RegistryKey key, Entry& entry) {
     std::lock_guard lock(mutex);
     const auto found = handles.find(key);
-    if (found == handles.end()) return win32_error::kInvalidHandle;
+    if (found == handles.end()) return SystemError::kInvalidHandle;
     entry = found->second;
-    return 0;
+    return {};
   }
 
-  std::int32_t Issue(Entry entry, RegistryKey& key) {
+  std::error_code Issue(Entry entry, RegistryKey& key) {
     std::lock_guard lock(mutex);
-    if (handles.size() >= kMaxOpenHandles) return status::kNoSystemResources;
+    if (handles.size() >= kMaxOpenHandles) return SystemError::kNoSystemResources;
     do {
       next += 4;
       if (next == 0 || IsPredefinedRoot(next)) next = 0x1000;
     } while (handles.count(next) != 0);
     handles.emplace(next, std::move(entry));
     key = next;
-    return 0;
+    return {};
   }
 
   Options options;
@@ -527,50 +564,50 @@ SqliteRegistry::SqliteRegistry() : SqliteRegistry(Options{}) {}
 SqliteRegistry::SqliteRegistry(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 SqliteRegistry::~SqliteRegistry() = default;
 
-std::int32_t SqliteRegistry::OpenKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
+std::error_code SqliteRegistry::OpenKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
   key = 0;
   Impl::Entry entry;
-  if (const auto s = impl_->Resolve(root, sub_key, entry); s != 0) return s;
+  if (const auto s = impl_->Resolve(root, sub_key, entry)) return s;
   // A root always exists, even before its store does.
   if (!entry.path.empty()) {
     Store store(entry.database, impl_->options.busy_timeout_ms);
-    if (const auto s = store.BeginRead(); s != 0) return s;
+    if (const auto s = store.BeginRead()) return s;
     std::int64_t id = 0;
-    if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+    if (const auto s = store.FindKey(entry.root, entry.path, false, id)) return s;
   }
   return impl_->Issue(std::move(entry), key);
 }
 
-std::int32_t SqliteRegistry::CreateKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
+std::error_code SqliteRegistry::CreateKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) {
   key = 0;
   Impl::Entry entry;
-  if (const auto s = impl_->Resolve(root, sub_key, entry); s != 0) return s;
+  if (const auto s = impl_->Resolve(root, sub_key, entry)) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginWrite(); s != 0) return s;
+  if (const auto s = store.BeginWrite()) return s;
   std::int64_t id = 0;
-  if (const auto s = store.FindKey(entry.root, entry.path, true, id); s != 0) return s;
-  if (const auto s = store.Commit(); s != 0) return s;
+  if (const auto s = store.FindKey(entry.root, entry.path, true, id)) return s;
+  if (const auto s = store.Commit()) return s;
   return impl_->Issue(std::move(entry), key);
 }
 
-std::int32_t SqliteRegistry::QueryValue(RegistryKey key, std::string_view value_name, std::uint32_t* type,
-                                        std::uint8_t* data, std::uint32_t* size) {
-  if (data != nullptr && size == nullptr) return win32_error::kInvalidParameter;
+std::error_code SqliteRegistry::QueryValue(RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) {
+  if (data != nullptr && size == nullptr) return SystemError::kInvalidParameter;
   Impl::Entry entry;
-  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  if (const auto s = impl_->Lookup(key, entry)) return s;
   value_name = UpToNul(value_name);
-  if (value_name.size() > kMaxValueNameLength) return win32_error::kFileNotFound;
+  if (value_name.size() > kMaxValueNameLength) return SystemError::kFileNotFound;
 
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginRead(); s != 0) return s;
+  if (const auto s = store.BeginRead()) return s;
   std::int64_t id = 0;
-  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id)) return s;
   Statement select(store.db(), "SELECT type, data FROM reg_value WHERE key = ?1 AND folded = ?2");
   if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
   select.Bind(1, id);
   select.Bind(2, Fold(value_name));
   const int rc = select.Step();
-  if (rc == SQLITE_DONE) return win32_error::kFileNotFound;
+  if (rc == SQLITE_DONE) return SystemError::kFileNotFound;
   if (rc != SQLITE_ROW) return store.Fail(rc);
 
   // Another process wrote this row: check it before believing it.
@@ -585,30 +622,30 @@ std::int32_t SqliteRegistry::QueryValue(RegistryKey key, std::string_view value_
   if (data != nullptr) {
     if (*size < needed) {
       *size = needed;
-      return status::kMoreData;
+      return SystemError::kMoreData;
     }
     if (needed > 0) std::memcpy(data, bytes, needed);
   }
   if (size != nullptr) *size = needed;
-  return 0;
+  return {};
 }
 
-std::int32_t SqliteRegistry::SetValue(RegistryKey key, std::string_view value_name, std::uint32_t type,
-                                      const std::uint8_t* data, std::uint32_t size) {
-  if (data == nullptr && size != 0) return win32_error::kInvalidParameter;
+std::error_code SqliteRegistry::SetValue(RegistryKey key, std::string_view value_name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) {
+  if (data == nullptr && size != 0) return SystemError::kInvalidParameter;
   Impl::Entry entry;
-  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  if (const auto s = impl_->Lookup(key, entry)) return s;
   value_name = UpToNul(value_name);
-  if (value_name.size() > kMaxValueNameLength) return win32_error::kInvalidParameter;
+  if (value_name.size() > kMaxValueNameLength) return SystemError::kInvalidParameter;
 
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginWrite(); s != 0) return s;
+  if (const auto s = store.BeginWrite()) return s;
   std::int64_t id = 0;
   // A root comes into being with its first value; any other key must still
   // be there.
-  const std::int32_t found = store.FindKey(entry.root, entry.path, entry.path.empty(), id);
-  if (found == win32_error::kFileNotFound) return status::kKeyDeleted;
-  if (found != 0) return found;
+  const std::error_code found = store.FindKey(entry.root, entry.path, entry.path.empty(), id);
+  if (found == SystemError::kFileNotFound) return SystemError::kKeyDeleted;
+  if (found) return found;
   Statement upsert(store.db(),
                    "INSERT INTO reg_value(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
                    "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
@@ -622,34 +659,34 @@ std::int32_t SqliteRegistry::SetValue(RegistryKey key, std::string_view value_na
   return store.Commit();
 }
 
-std::int32_t SqliteRegistry::DeleteValue(RegistryKey key, std::string_view value_name) {
+std::error_code SqliteRegistry::DeleteValue(RegistryKey key, std::string_view value_name) {
   Impl::Entry entry;
-  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  if (const auto s = impl_->Lookup(key, entry)) return s;
   value_name = UpToNul(value_name);
   // Look first, so that deleting nothing never needs write access.
   {
     Store reader(entry.database, impl_->options.busy_timeout_ms);
-    if (const auto s = reader.BeginRead(); s != 0) return s;
+    if (const auto s = reader.BeginRead()) return s;
     std::int64_t id = 0;
-    if (const auto s = reader.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+    if (const auto s = reader.FindKey(entry.root, entry.path, false, id)) return s;
     Statement select(reader.db(), "SELECT 1 FROM reg_value WHERE key = ?1 AND folded = ?2");
     if (select.prepared() != SQLITE_OK) return reader.Fail(select.prepared());
     select.Bind(1, id);
     select.Bind(2, Fold(value_name));
     const int rc = select.Step();
-    if (rc == SQLITE_DONE) return win32_error::kFileNotFound;
+    if (rc == SQLITE_DONE) return SystemError::kFileNotFound;
     if (rc != SQLITE_ROW) return reader.Fail(rc);
   }
   Store store(entry.database, impl_->options.busy_timeout_ms);
-  if (const auto s = store.BeginWrite(); s != 0) return s;
+  if (const auto s = store.BeginWrite()) return s;
   std::int64_t id = 0;
-  if (const auto s = store.FindKey(entry.root, entry.path, false, id); s != 0) return s;
+  if (const auto s = store.FindKey(entry.root, entry.path, false, id)) return s;
   Statement remove(store.db(), "DELETE FROM reg_value WHERE key = ?1 AND folded = ?2");
   if (remove.prepared() != SQLITE_OK) return store.Fail(remove.prepared());
   remove.Bind(1, id);
   remove.Bind(2, Fold(value_name));
   if (const int rc = remove.Step(); rc != SQLITE_DONE) return store.Fail(rc);
-  if (sqlite3_changes(store.db()) == 0) return win32_error::kFileNotFound;
+  if (sqlite3_changes(store.db()) == 0) return SystemError::kFileNotFound;
   return store.Commit();
 }
 
@@ -658,26 +695,27 @@ namespace {
 // Opens `key`'s store for reading and finds the key's row, for listing it:
 // a store that does not exist yet, or a root with no row yet, has nothing to
 // list (kNoMoreItems); a key that vanished is reported as missing.
-std::int32_t OpenForListing(Store& store, RegistryKey root, const std::vector<std::string>& path, std::int64_t& id) {
-  if (const auto s = store.BeginRead(); s != 0) return s == win32_error::kFileNotFound ? status::kNoMoreItems : s;
-  if (const auto s = store.FindKey(root, path, false, id); s != 0) {
-    return s == win32_error::kFileNotFound && path.empty() ? status::kNoMoreItems : s;
+std::error_code OpenForListing(Store& store, RegistryKey root, const std::vector<std::string>& path,
+                               std::int64_t& id) {
+  if (const auto s = store.BeginRead()) return s == SystemError::kFileNotFound ? SystemError::kNoMoreItems : s;
+  if (const auto s = store.FindKey(root, path, false, id)) {
+    return s == SystemError::kFileNotFound && path.empty() ? SystemError::kNoMoreItems : s;
   }
-  return 0;
+  return {};
 }
 
 // The index-th row of a listing `query` (?1 the key's row, ?2 the index),
 // handed to `read`; kNoMoreItems past the last one.
-std::int32_t ListingRow(Store& store, RegistryKey root, const std::vector<std::string>& path, std::uint32_t index,
-                        const char* query, const std::function<std::int32_t(sqlite3_stmt*)>& read) {
+std::error_code ListingRow(Store& store, RegistryKey root, const std::vector<std::string>& path, std::uint32_t index,
+                           const char* query, const std::function<std::error_code(sqlite3_stmt*)>& read) {
   std::int64_t id = 0;
-  if (const auto s = OpenForListing(store, root, path, id); s != 0) return s;
+  if (const auto s = OpenForListing(store, root, path, id)) return s;
   Statement select(store.db(), query);
   if (select.prepared() != SQLITE_OK) return store.Fail(select.prepared());
   select.Bind(1, id);
   select.Bind(2, static_cast<std::int64_t>(index));
   const int rc = select.Step();
-  if (rc == SQLITE_DONE) return status::kNoMoreItems;
+  if (rc == SQLITE_DONE) return SystemError::kNoMoreItems;
   if (rc != SQLITE_ROW) return store.Fail(rc);
   return read(select.get());
 }
@@ -689,39 +727,41 @@ std::string ColumnText(sqlite3_stmt* row, int column) {
 
 }  // namespace
 
-std::int32_t SqliteRegistry::EnumKey(RegistryKey key, std::uint32_t index, std::string& name) {
+std::error_code SqliteRegistry::EnumKey(RegistryKey key, std::uint32_t index, std::string& name) {
   Impl::Entry entry;
-  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  if (const auto s = impl_->Lookup(key, entry)) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
   return ListingRow(store, entry.root, entry.path, index,
                     "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY folded, id LIMIT 1 OFFSET ?2",
-                    [&](sqlite3_stmt* row) {
+                    [&](sqlite3_stmt* row) -> std::error_code {
                       name = ColumnText(row, 0);
-                      return 0;
+                      return {};
                     });
 }
 
-std::int32_t SqliteRegistry::EnumValue(RegistryKey key, std::uint32_t index, std::string& name, std::uint32_t& type) {
+std::error_code SqliteRegistry::EnumValue(RegistryKey key, std::uint32_t index, std::string& name,
+                                          std::uint32_t& type) {
   Impl::Entry entry;
-  if (const auto s = impl_->Lookup(key, entry); s != 0) return s;
+  if (const auto s = impl_->Lookup(key, entry)) return s;
   Store store(entry.database, impl_->options.busy_timeout_ms);
   return ListingRow(store, entry.root, entry.path, index,
                     "SELECT name, type FROM reg_value WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
-                    [&](sqlite3_stmt* row) {
+                    [&](sqlite3_stmt* row) -> std::error_code {
                       const std::int64_t stored_type = sqlite3_column_int64(row, 1);
                       if (stored_type < 0 || stored_type > std::numeric_limits<std::uint32_t>::max()) {
                         return store.Fail(SQLITE_CORRUPT);
                       }
                       name = ColumnText(row, 0);
                       type = static_cast<std::uint32_t>(stored_type);
-                      return std::int32_t{0};
+                      return {};
                     });
 }
 
-std::int32_t SqliteRegistry::CloseKey(RegistryKey key) {
-  if (IsPredefinedRoot(key)) return 0;
+std::error_code SqliteRegistry::CloseKey(RegistryKey key) {
+  if (IsPredefinedRoot(key)) return {};
   std::lock_guard lock(impl_->mutex);
-  return impl_->handles.erase(key) == 1 ? 0 : win32_error::kInvalidHandle;
+  if (impl_->handles.erase(key) != 1) return SystemError::kInvalidHandle;
+  return {};
 }
 
 std::size_t SqliteRegistry::OpenHandleCount() const {
@@ -729,46 +769,45 @@ std::size_t SqliteRegistry::OpenHandleCount() const {
   return impl_->handles.size();
 }
 
-std::int32_t CheckRegistryStore(const std::string& path, std::string& detail) {
+std::error_code CheckRegistryStore(const std::string& path, std::string& detail) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     detail = std::strerror(errno);
-    return errno == ENOENT || errno == ENOTDIR ? win32_error::kFileNotFound : status::kBadDb;
+    return errno == ENOENT || errno == ENOTDIR ? SystemError::kFileNotFound : SystemError::kRegistryCorrupt;
   }
-  sqlite3* db = nullptr;
+  Connection db;
   const std::string name = path.starts_with('/') ? path : "./" + path;
-  int rc = sqlite3_open_v2(name.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  std::int32_t result = status::kBadDb;
+  int rc = OpenConnection(name, SQLITE_OPEN_READONLY, db);
+  std::error_code result = SystemError::kRegistryCorrupt;
   if (rc == SQLITE_OK) {
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     detail.clear();
-    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-      rc = sqlite3_step(statement);
-      if (rc != SQLITE_ROW) break;
-      const auto* line = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-      if (!detail.empty()) detail += "; ";
-      detail += line != nullptr ? line : "";
+    {
+      Statement check(db.get(), "PRAGMA integrity_check");
+      rc = check.prepared();
+      while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = check.Step();
+        if (rc != SQLITE_ROW) break;
+        const auto* line = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
+        if (!detail.empty()) detail += "; ";
+        detail += line != nullptr ? line : "";
+      }
     }
-    sqlite3_finalize(statement);
     if (rc != SQLITE_DONE) {
-      detail = sqlite3_errmsg(db);
+      detail = sqlite3_errmsg(db.get());
     } else if (detail == "ok") {
-      sqlite3_stmt* identity = nullptr;
-      if (sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &identity, nullptr) == SQLITE_OK &&
-          sqlite3_step(identity) == SQLITE_ROW && sqlite3_column_int64(identity, 0) == kApplicationId) {
-        result = 0;
+      Statement identity(db.get(), "PRAGMA application_id");
+      if (identity.prepared() == SQLITE_OK && identity.Step() == SQLITE_ROW &&
+          sqlite3_column_int64(identity.get(), 0) == kApplicationId) {
+        result = {};
       } else {
         detail = "not a registry store";
       }
-      sqlite3_finalize(identity);
     }
   } else {
-    detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    detail = db != nullptr ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
   }
-  sqlite3_close_v2(db);
   return result;
 }
 

@@ -28,7 +28,7 @@ std::string RegistryStorePath();
 //
 // A file that is corrupt, unreadable or not a registry store is never
 // changed: reads treat it as absent (callers fall back to their defaults),
-// writes fail with 1009, and one line naming the file goes to stderr, once
+// writes fail with kRegistryCorrupt, and one line naming the file goes to stderr, once
 // per file and process, because at this level there is no error log yet.
 //
 // Handles live in a table of this object; each call opens its own
@@ -46,21 +46,23 @@ class SqliteRegistry final : public Registry {
   SqliteRegistry(const SqliteRegistry&) = delete;
   SqliteRegistry& operator=(const SqliteRegistry&) = delete;
 
-  std::int32_t OpenKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) override;
-  std::int32_t CreateKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) override;
-  std::int32_t QueryValue(RegistryKey key, std::string_view value_name, std::uint32_t* type, std::uint8_t* data,
-                          std::uint32_t* size) override;
-  std::int32_t SetValue(RegistryKey key, std::string_view value_name, std::uint32_t type, const std::uint8_t* data,
-                        std::uint32_t size) override;
-  std::int32_t DeleteValue(RegistryKey key, std::string_view value_name) override;
-  std::int32_t EnumKey(RegistryKey key, std::uint32_t index, std::string& name) override;
-  std::int32_t EnumValue(RegistryKey key, std::uint32_t index, std::string& name, std::uint32_t& type) override;
-  std::int32_t CloseKey(RegistryKey key) override;
+  [[nodiscard]] std::error_code OpenKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) override;
+  [[nodiscard]] std::error_code CreateKey(RegistryKey root, std::string_view sub_key, RegistryKey& key) override;
+  [[nodiscard]] std::error_code QueryValue(RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) override;
+  [[nodiscard]] std::error_code SetValue(RegistryKey key, std::string_view value_name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) override;
+  [[nodiscard]] std::error_code DeleteValue(RegistryKey key, std::string_view value_name) override;
+  [[nodiscard]] std::error_code EnumKey(RegistryKey key, std::uint32_t index, std::string& name) override;
+  [[nodiscard]] std::error_code EnumValue(RegistryKey key, std::uint32_t index, std::string& name,
+                                          std::uint32_t& type) override;
+  [[nodiscard]] std::error_code CloseKey(RegistryKey key) override;
 
   // How many handles are open right now (roots not counted).
   std::size_t OpenHandleCount() const;
 
-  // At most this many handles are open at once; one more gives 1450.
+  // At most this many handles are open at once; one more gives
+  // kNoSystemResources.
   static constexpr std::size_t kMaxOpenHandles = 4096;
 
  private:
@@ -69,8 +71,9 @@ class SqliteRegistry final : public Registry {
 };
 
 // SQLite's full integrity check of a store file, for the administrator and
-// for tests. 0 when the file is a sound registry store, 2 when it does not
-// exist, 1009 otherwise; `detail` says what was found.
-std::int32_t CheckRegistryStore(const std::string& path, std::string& detail);
+// for tests. Success when the file is a sound registry store, kFileNotFound
+// when it does not exist, kRegistryCorrupt otherwise; `detail` says what was
+// found.
+[[nodiscard]] std::error_code CheckRegistryStore(const std::string& path, std::string& detail);
 
 }  // namespace dovel::platform

@@ -31,7 +31,8 @@ TEST(RegistryProcessTest, AnUnprivilegedUserReadsTheStoreButCannotChangeIt) {
   fs::permissions(temp.directory(), fs::perms(0755));
   {
     SqliteRegistry registry;
-    ASSERT_EQ(WriteStored(registry, kHkeyLocalMachine, kComm, "StandardPollRate", reg_type::kSz, "250"), 0);
+    ASSERT_EQ(WriteStored(registry, kHkeyLocalMachine, kComm, "StandardPollRate", reg_type::kSz, "250"),
+              std::error_code());
   }
   const std::string before = testing::ReadFileBytes(temp.path());
 
@@ -39,20 +40,23 @@ TEST(RegistryProcessTest, AnUnprivilegedUserReadsTheStoreButCannotChangeIt) {
       [] {
         SqliteRegistry registry;
         if (ReadStored(registry, kHkeyLocalMachine, kComm, "StandardPollRate").bytes != "250") return 1;
-        RegistryKey key = 0;
-        if (registry.CreateKey(kHkeyLocalMachine, "Software\\Ostrel\\Other", key) != 5 || key != 0) return 2;
-        if (registry.OpenKey(kHkeyLocalMachine, kComm, key) != 0) return 3;
-        const std::int32_t set = registry.SetValue(key, "StandardPollRate", reg_type::kSz,
-                                                   reinterpret_cast<const std::uint8_t*>("1"), 1);
-        registry.CloseKey(key);
-        return set == 5 ? 0 : 4;
+        OwnedKey key;
+        if (key.Create(registry, kHkeyLocalMachine, "Software\\Ostrel\\Other") != SystemError::kAccessDenied ||
+            key.get() != 0) {
+          return 2;
+        }
+        if (key.Open(registry, kHkeyLocalMachine, kComm)) return 3;
+        const std::error_code set = registry.SetValue(key.get(), "StandardPollRate", reg_type::kSz,
+                                                      reinterpret_cast<const std::uint8_t*>("1"), 1);
+        if (key.Close()) return 5;
+        return set == SystemError::kAccessDenied ? 0 : 4;
       },
       /*unprivileged=*/true);
   EXPECT_EQ(child, 0);
 
   SqliteRegistry registry;
   EXPECT_EQ(ReadStored(registry, kHkeyLocalMachine, kComm, "StandardPollRate").bytes, "250");
-  EXPECT_EQ(ReadStored(registry, kHkeyLocalMachine, "Software\\Ostrel\\Other", "x").status, 2);
+  EXPECT_EQ(ReadStored(registry, kHkeyLocalMachine, "Software\\Ostrel\\Other", "x").status, SystemError::kFileNotFound);
   EXPECT_TRUE(testing::ReadFileBytes(temp.path()) == before) << "the file was changed";
 }
 
@@ -63,8 +67,8 @@ TEST(RegistryProcessTest, AnUnprivilegedUserCannotCreateTheStore) {
   const int child = RunInChild(
       [] {
         SqliteRegistry registry;
-        const std::int32_t status = WriteStored(registry, kHkeyLocalMachine, kComm, "x", reg_type::kSz, "1");
-        return status == 5 && registry.OpenHandleCount() == 0 ? 0 : 1;
+        const std::error_code status = WriteStored(registry, kHkeyLocalMachine, kComm, "x", reg_type::kSz, "1");
+        return status == SystemError::kAccessDenied && registry.OpenHandleCount() == 0 ? 0 : 1;
       },
       /*unprivileged=*/true);
   EXPECT_EQ(child, 0);
@@ -82,8 +86,8 @@ TEST(RegistryProcessTest, ProcessesWritingAtOnceLoseNothing) {
     int failures = 0;
     for (int i = 0; i < kValuesEach; ++i) {
       const std::string mine = "P" + std::to_string(p) + "V" + std::to_string(i);
-      if (WriteStored(registry, kHkeyLocalMachine, kComm, mine, reg_type::kSz, mine) != 0) ++failures;
-      if (WriteStored(registry, kHkeyLocalMachine, kComm, "Shared", reg_type::kSz, mine) != 0) ++failures;
+      if (WriteStored(registry, kHkeyLocalMachine, kComm, mine, reg_type::kSz, mine)) ++failures;
+      if (WriteStored(registry, kHkeyLocalMachine, kComm, "Shared", reg_type::kSz, mine)) ++failures;
     }
     return failures;
   });
@@ -99,17 +103,17 @@ TEST(RegistryProcessTest, ProcessesWritingAtOnceLoseNothing) {
   const std::string shared = ReadStored(registry, kHkeyLocalMachine, kComm, "Shared").bytes;
   EXPECT_TRUE(shared.ends_with("V24")) << "the last write of some process must win: " << shared;
   std::string detail;
-  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), 0) << detail;
+  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), std::error_code()) << detail;
 }
 
 TEST(RegistryProcessTest, CheckRegistryStoreTellsMissingFromSound) {
   TempRegistry temp;
   ASSERT_TRUE(temp.ok());
   std::string detail;
-  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), 2);
+  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), SystemError::kFileNotFound);
   SqliteRegistry registry;
-  ASSERT_EQ(WriteStored(registry, kHkeyLocalMachine, kComm, "x", reg_type::kSz, "1"), 0);
-  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), 0) << detail;
+  ASSERT_EQ(WriteStored(registry, kHkeyLocalMachine, kComm, "x", reg_type::kSz, "1"), std::error_code());
+  EXPECT_EQ(CheckRegistryStore(temp.path(), detail), std::error_code()) << detail;
 }
 
 }  // namespace

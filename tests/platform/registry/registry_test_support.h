@@ -15,6 +15,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/registry/registry.h"
@@ -136,7 +137,7 @@ inline std::string Garbage(std::size_t size) {
 
 // A value as stored: its type and bytes. Status as the registry returned it.
 struct StoredValue {
-  std::int32_t status = -1;
+  std::error_code status = SystemError::kInvalidFunction;  // until read
   std::uint32_t type = 0;
   std::string bytes;
 };
@@ -144,30 +145,32 @@ struct StoredValue {
 inline StoredValue ReadStored(platform::Registry& registry, platform::RegistryKey root, std::string_view key_path,
                               std::string_view name) {
   StoredValue value;
-  platform::RegistryKey key = 0;
-  value.status = registry.OpenKey(root, key_path, key);
-  if (value.status != 0) return value;
+  platform::OwnedKey key;
+  value.status = key.Open(registry, root, key_path);
+  if (value.status) return value;
   std::uint32_t size = 0;
-  value.status = registry.QueryValue(key, name, &value.type, nullptr, &size);
-  if (value.status == 0) {
+  value.status = registry.QueryValue(key.get(), name, &value.type, nullptr, &size);
+  if (!value.status) {
     value.bytes.assign(size, '\0');
-    value.status = registry.QueryValue(key, name, &value.type, reinterpret_cast<std::uint8_t*>(value.bytes.data()),
-                                       &size);
+    value.status = registry.QueryValue(key.get(), name, &value.type,
+                                       reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
   }
-  registry.CloseKey(key);
   return value;
 }
 
-inline std::int32_t WriteStored(platform::Registry& registry, platform::RegistryKey root, std::string_view key_path,
-                                std::string_view name, std::uint32_t type, std::string_view bytes) {
-  platform::RegistryKey key = 0;
-  std::int32_t status = registry.CreateKey(root, key_path, key);
-  if (status == 0) {
-    status = registry.SetValue(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                               static_cast<std::uint32_t>(bytes.size()));
+// The first failure of creating the key, writing the value and closing the
+// key again; success when all three succeeded.
+inline std::error_code WriteStored(platform::Registry& registry, platform::RegistryKey root,
+                                   std::string_view key_path, std::string_view name, std::uint32_t type,
+                                   std::string_view bytes) {
+  platform::OwnedKey key;
+  if (const std::error_code created = key.Create(registry, root, key_path)) return created;
+  if (const std::error_code set = registry.SetValue(key.get(), name, type,
+                                                    reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                    static_cast<std::uint32_t>(bytes.size()))) {
+    return set;
   }
-  registry.CloseKey(key);
-  return status;
+  return key.Close();
 }
 
 }  // namespace dovel::testing
