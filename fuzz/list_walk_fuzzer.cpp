@@ -16,7 +16,6 @@
 #include "fuzz_blocks.h"
 #include "fuzz_check.h"
 #include "platform/core/current.h"
-#include "platform/core/system_error.h"
 #include "store/block_layout.h"
 #include "store/cls_messages.h"
 #include "store/list_walk.h"
@@ -64,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dovel::store::clsMessages head;
     DOVEL_FUZZ_CHECK(head.Load(head_id) == 0);
     const dovel::store::ListWalk walk = dovel::store::WalkList(head);
+    // A link names no block, is no identifier, or the chain does not come back.
     DOVEL_FUZZ_CHECK(!walk.error || walk.error == dovel::SystemError::kFileNotFound ||
-                     walk.error == dovel::RuntimeError::kBrokenChain);
+                     walk.error == dovel::SystemError::kInvalidName || walk.error == dovel::RuntimeError::kBrokenChain);
 
     // The head is never walked as a message, and no message twice: at most
     // one entry per message block, each the identifier that block holds.

@@ -25,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,7 +33,6 @@
 #include "com/cls_msg_queue.h"
 #include "config/mod_globals.h"
 #include "engine/frm_msg_queue.h"
-#include "platform/automation/text.h"
 #include "platform/guid/guid_source.h"
 #include "platform/loop/message_loop.h"
 #include "platform/process/descriptor_limit.h"
@@ -40,6 +40,7 @@
 #include "platform/shared_memory/shared_memory.h"
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
+#include "store/identifier.h"
 
 namespace {
 
@@ -57,14 +58,12 @@ class NullParent final : public engine::QueueEvents {
   void RaiseDiagRefresh() override {}
 };
 
-std::u16string FreshIdentifier() {
+store::Identifier FreshIdentifier() {
   platform::Guid guid;
   if (const std::error_code failed = platform::CurrentGuidSource().CreateGuid(guid)) {
     throw std::system_error(failed, "no identifier for the benchmark");
   }
-  char16_t text[39] = {};
-  platform::StringFromGuid2(guid, text, 39);
-  return std::u16string(text, 38);
+  return store::Identifier::From(guid);
 }
 
 std::shared_ptr<engine::frmMsgQueue> StartEngine(const std::shared_ptr<NullParent>& parent) {
@@ -99,31 +98,42 @@ BENCHMARK(BM_TimerRearm);
 // it is handed over: four identifier writes on blocks that are already open.
 class RequeuedMessage {
  public:
-  explicit RequeuedMessage(const engine::frmMsgQueue& engine) : engine_(engine), guid_(FreshIdentifier()) {
-    work_.Load(engine.WorkQueueGUID);
-    current_.Load(engine.CurrentMsgGUID);
-    message_.Create(guid_);
+  explicit RequeuedMessage(const engine::frmMsgQueue& engine) : guid_(FreshIdentifier()) {
+    status_ = store::Identifier::Parse(engine.WorkQueueGUID, work_guid_);
+    if (!status_) status_ = store::Identifier::Parse(engine.CurrentMsgGUID, current_guid_);
+    if (!status_) status_ = work_.Load(work_guid_);
+    if (!status_) status_ = current_.Load(current_guid_);
+    if (!status_) status_ = message_.Create(guid_);
+    if (status_) return;
     message_.Name(u"payload");
     (*this)();
   }
+  // Why the message could not be set up: the benchmark cannot run then.
+  std::error_code status() const { return status_; }
   void operator()() {
-    current_.FirstMsgGUID(engine_.CurrentMsgGUID);
-    message_.HeadGUID(engine_.WorkQueueGUID);
-    message_.NextMsgGUID(engine_.WorkQueueGUID);
+    current_.FirstMsgGUID(current_guid_);
+    message_.HeadGUID(work_guid_);
+    message_.NextMsgGUID(work_guid_);
     work_.FirstMsgGUID(guid_);
   }
 
  private:
-  const engine::frmMsgQueue& engine_;
-  const std::u16string guid_;
+  const store::Identifier guid_;
+  store::Identifier work_guid_, current_guid_;
   store::clsMessages work_, current_;
   store::clsMessage message_;
+  std::error_code status_;
 };
 
 void BM_DispatchTick(benchmark::State& state) {
   auto parent = std::make_shared<NullParent>();
   auto engine = StartEngine(parent);
   RequeuedMessage requeue(*engine);
+  if (requeue.status()) {
+    state.SkipWithError("the message to hand over could not be set up");
+    engine->Form_Unload();
+    return;
+  }
   std::int64_t dispatched = 0;
   parent->on_send_data = [&] {
     ++dispatched;
@@ -137,10 +147,12 @@ BENCHMARK(BM_DispatchTick);
 
 void BM_BlockOpenClose(benchmark::State& state) {
   store::clsMessages head;
-  const std::u16string guid = FreshIdentifier();
-  head.Create(guid);
-  std::string name;
-  platform::automation::ToAsciiName(guid, name);
+  const store::Identifier guid = FreshIdentifier();
+  if (head.Create(guid)) {
+    state.SkipWithError("the block could not be created");
+    return;
+  }
+  const std::string name = guid.BlockName();
   platform::SharedMemory& memory = platform::CurrentSharedMemory();
   for (auto _ : state) {
     const platform::OpenResult opened = memory.Open(name);
@@ -168,6 +180,11 @@ void BM_WorkerPeriod(benchmark::State& state) {
   platform::MessageLoop& loop = platform::CurrentMessageLoop();
   // The message handed over is at once the only one waiting again.
   RequeuedMessage requeue(*engine);
+  if (requeue.status()) {
+    state.SkipWithError("the message to hand over could not be set up");
+    engine->Form_Unload();
+    return;
+  }
   std::vector<std::int64_t> sent_ns;
   parent->on_send_data = [&] {
     sent_ns.push_back(NowNs());

@@ -1,6 +1,7 @@
 #include "client/queue_client.h"
 
-
+#include "config/error_styles.h"
+#include "platform/core/error_codes.h"
 #include "platform/guid/guid_source.h"
 #include "store/list_lock.h"
 #include "store/list_walk.h"
@@ -12,29 +13,33 @@ namespace {
 // A client may wait longer than the server's tick: nothing else waits on it.
 constexpr std::uint32_t kLockTimeoutMs = 1000;
 
-std::u16string NewGuid() {
+store::Identifier NewGuid() {
   platform::Guid guid;
-  if (platform::CurrentGuidSource().CreateGuid(guid)) return {};
-  char16_t buffer[39] = {};
-  platform::StringFromGuid2(guid, buffer, 39);
-  return std::u16string(buffer, 38);
+  if (const std::error_code failed = platform::CurrentGuidSource().CreateGuid(guid)) config::Raise(failed);
+  return store::Identifier::From(guid);
+}
+
+[[nodiscard]] std::error_code Open(std::u16string_view text, store::Identifier& id, store::clsMessages& list) {
+  if (const std::error_code refused = store::Identifier::Parse(text, id)) return refused;
+  return list.Load(id);
 }
 
 }  // namespace
 
-QueueClient::QueueClient(std::u16string work_queue, std::u16string current, std::u16string last_sent)
-    : work_queue_guid_(std::move(work_queue)),
-      current_guid_(std::move(current)),
-      last_sent_guid_(std::move(last_sent)) {
-  ok_ = work_queue_->Load(work_queue_guid_) == 0 && current_->Load(current_guid_) == 0 &&
-        last_sent_->Load(last_sent_guid_) == 0;
+QueueClient::QueueClient(std::u16string_view work_queue, std::u16string_view current, std::u16string_view last_sent) {
+  status_ = Open(work_queue, work_queue_guid_, *work_queue_);
+  if (!status_) status_ = Open(current, current_guid_, *current_);
+  if (!status_) status_ = Open(last_sent, last_sent_guid_, *last_sent_);
 }
 
-std::u16string QueueClient::Post(std::u16string_view name, bool automatic, std::vector<std::uint8_t> data) {
-  const std::u16string guid = NewGuid();
-  auto message = std::make_shared<store::clsMessage>();
-  if (guid.empty() || message->Create(guid) != 0) return {};
+Result<store::Identifier> QueueClient::Post(std::u16string_view name, bool automatic, std::vector<std::uint8_t> data) {
+  if (status_) return {{}, status_};
   try {
+    const store::Identifier guid = NewGuid();
+    auto message = std::make_shared<store::clsMessage>();
+    // An existing block is some other message's: posting into it would
+    // overwrite that one.
+    if (const std::error_code created = message->Create(guid)) return {{}, created};
     message->Name(name);
     message->Auto(automatic);
     if (!data.empty()) message->Data(platform::automation::ByteArray{0, std::move(data)});
@@ -42,56 +47,64 @@ std::u16string QueueClient::Post(std::u16string_view name, bool automatic, std::
     message->NextMsgGUID(work_queue_guid_);
     // The server takes this lock while it moves the head message away.
     const store::ListLock lock(*work_queue_, kLockTimeoutMs);
-    if (!lock.held()) return {};
+    if (!lock.held()) return {{}, lock.status()};
     const store::ListWalk queued = store::WalkList(*work_queue_);
-    if (queued.error) return {};
+    if (queued.error) return {{}, queued.error};
     if (queued.messages.empty()) {
       work_queue_->FirstMsgGUID(guid);
     } else {
       store::clsMessage last;
-      if (last.Load(queued.messages.back()) != 0) return {};
+      if (const std::error_code loaded = last.Load(store::Identifier::From(queued.messages.back()))) {
+        return {{}, loaded};
+      }
       last.NextMsgGUID(guid);
     }
+    held_.push_back(std::move(message));
+    return {guid, {}};
   } catch (...) {
-    return {};
+    return {{}, config::TrappedError()};
   }
-  held_.push_back(std::move(message));
-  return guid;
 }
 
-std::u16string QueueClient::TakeCurrent() {
+Result<std::u16string> QueueClient::TakeCurrent() {
+  if (status_) return {{}, status_};
   try {
-    const std::shared_ptr<store::clsMessage> message = current_->FirstMsg();
-    if (message == nullptr) return {};
-    const std::u16string name = message->Name();
-    const std::u16string guid = message->szGUID();
+    std::error_code failure;
+    const std::shared_ptr<store::clsMessage> message = current_->FirstMsg(failure);
+    if (message == nullptr) return {{}, failure};
+    std::u16string name = message->Name();
     current_->FirstMsgGUID(current_guid_);
-    MarkLastSent(guid);
-    return name;
+    const std::error_code marked = MarkLastSent(message->MessageId());
+    return {std::move(name), marked};
   } catch (...) {
-    return {};
+    return {{}, config::TrappedError()};
   }
 }
 
-bool QueueClient::MarkLastSent(const std::u16string& guid) {
+std::error_code QueueClient::MarkLastSent(const store::Identifier& guid) {
+  if (status_) return status_;
   try {
     auto message = std::make_shared<store::clsMessage>();
-    if (message->Load(guid) != 0) return false;
+    if (const std::error_code loaded = message->Load(guid)) return loaded;
     message->HeadGUID(last_sent_guid_);
     message->NextMsgGUID(last_sent_guid_);
     last_sent_->FirstMsgGUID(guid);
     // Whatever is neither queued nor current is no longer in any list.
     std::erase_if(held_, [&](const auto& m) {
       const std::u16string head = m->HeadGUID();
-      return head != work_queue_guid_ && head != current_guid_;
+      return work_queue_guid_ != head && current_guid_ != head;
     });
     held_.push_back(std::move(message));
-    return true;
+    return {};
   } catch (...) {
-    return false;
+    return config::TrappedError();
   }
 }
 
-std::size_t QueueClient::Queued() const { return store::WalkList(*work_queue_).messages.size(); }
+Result<std::size_t> QueueClient::Queued() const {
+  if (status_) return {0, status_};
+  store::ListWalk walk = store::WalkList(*work_queue_);
+  return {walk.messages.size(), walk.error};
+}
 
 }  // namespace dovel::client

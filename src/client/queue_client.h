@@ -3,12 +3,26 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
+#include "store/identifier.h"
 
 namespace dovel::client {
+
+// What an operation of the client gives back: its value, and why it failed
+// (success when it did not). Without a word to the contrary, the value of
+// a failed operation is its default.
+template <class T>
+struct [[nodiscard]] Result {
+  T value{};
+  std::error_code error;
+
+  explicit operator bool() const noexcept { return !error; }
+};
 
 // The client's side of a queue, through shared memory only: post messages
 // at the end of the work queue, take the message the server hands over with
@@ -21,30 +35,35 @@ namespace dovel::client {
 class QueueClient {
  public:
   // Opens the three lists of a queue object by their identifiers. Check
-  // ok() afterwards.
-  QueueClient(std::u16string work_queue, std::u16string current, std::u16string last_sent);
+  // ok() or status() afterwards; the operations of a client that could not
+  // open them fail with that status.
+  QueueClient(std::u16string_view work_queue, std::u16string_view current, std::u16string_view last_sent);
 
-  bool ok() const { return ok_; }
+  bool ok() const { return !status_; }
+  // Why the lists could not be opened: the refusal of an identifier (160 or
+  // 123) or the status of a list head's Load.
+  [[nodiscard]] std::error_code status() const { return status_; }
 
-  // A new message linked at the end of the work queue; returns its
-  // identifier, or an empty string on failure.
-  std::u16string Post(std::u16string_view name, bool automatic = false,
-                      std::vector<std::uint8_t> data = {});
+  // A new message linked at the end of the work queue: its identifier.
+  [[nodiscard]] Result<store::Identifier> Post(std::u16string_view name, bool automatic = false,
+                                               std::vector<std::uint8_t> data = {});
 
   // The message SendData announced: empties the current-message list, makes
-  // the message the head of the last-sent list and returns its name (empty
-  // when there was none).
-  std::u16string TakeCurrent();
+  // the message the head of the last-sent list and returns its name (empty,
+  // and success, when there was none). When it was taken but could not be
+  // made last sent, its name comes with that failure.
+  [[nodiscard]] Result<std::u16string> TakeCurrent();
 
-  // How many messages wait in the work queue.
-  std::size_t Queued() const;
+  // How many messages wait in the work queue; on a failure, how many were
+  // read before it.
+  [[nodiscard]] Result<std::size_t> Queued() const;
 
   // Makes the message `guid` the only message of the last-sent list and
-  // lets go of the one it replaces; false if its block cannot be opened.
-  bool MarkLastSent(const std::u16string& guid);
+  // lets go of the one it replaces.
+  [[nodiscard]] std::error_code MarkLastSent(const store::Identifier& guid);
 
  private:
-  std::u16string work_queue_guid_, current_guid_, last_sent_guid_;
+  store::Identifier work_queue_guid_, current_guid_, last_sent_guid_;
   // Behind pointers so that a client can be moved.
   std::unique_ptr<store::clsMessages> work_queue_ = std::make_unique<store::clsMessages>();
   std::unique_ptr<store::clsMessages> current_ = std::make_unique<store::clsMessages>();
@@ -52,7 +71,7 @@ class QueueClient {
   // Messages this client keeps alive: posted and not yet sent, plus the
   // current last-sent one.
   std::vector<std::shared_ptr<store::clsMessage>> held_;
-  bool ok_ = false;
+  std::error_code status_;
 };
 
 }  // namespace dovel::client

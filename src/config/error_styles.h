@@ -6,6 +6,8 @@
 //                                run the exit section; the caller sees success.
 //   ReportingResult(site, body)  the same for a procedure that returns a
 //                                result code: a trapped error becomes the result.
+//   ReportingStatus(site, body)  the same with the result a status, so its
+//                                category survives to the caller.
 //   Ignoring(step, step, ...)    every step runs whatever the ones before did.
 //   PassingOn(body)              no handler: the error goes to the caller.
 //   QuietRecovery(fallback, body) trap and return the fallback, no report.
@@ -73,6 +75,21 @@ std::int32_t ReportingResult(const ReportPlace& place, Body&& body) noexcept {
     ReportFailure(place, status);
   }
   return result;
+}
+
+// `body` returns the procedure's status. ErrorNumber of what this returns
+// is what ReportingResult gives for a site that sets the result code.
+template <class Body>
+[[nodiscard]] std::error_code ReportingStatus(const ReportPlace& place, Body&& body) noexcept {
+  std::error_code status;
+  try {
+    status = std::forward<Body>(body)();
+    ReportSuccess(place);
+  } catch (...) {
+    status = TrappedError();
+    ReportFailure(place, status);
+  }
+  return status;
 }
 
 template <class... Steps>

@@ -5,7 +5,6 @@
 #include "config/error_styles.h"
 #include "platform/core/error_codes.h"
 #include "config/report_sites.h"
-#include "platform/core/system_error.h"
 #include "store/list_lock.h"
 
 namespace dovel::engine {
@@ -24,6 +23,10 @@ template <class T>
 T& Held(const std::unique_ptr<T>& object) {
   if (object == nullptr) Raise(RuntimeError::kObjectNotSet);
   return *object;
+}
+
+void RaiseFailure(const std::error_code& status) {
+  if (status) Raise(status);
 }
 
 }  // namespace
@@ -57,12 +60,17 @@ void frmMsgQueue::Form_Load() {
     m_oCurrentMsg = std::make_unique<clsMessages>();
     m_oLastSentMsg = std::make_unique<clsMessages>();
     // All three identifiers exist before the first block does.
-    if (const std::int32_t r = GetGUID(WorkQueueGUID); r != 0) Raise(SystemStatus(r));
-    if (const std::int32_t r = GetGUID(CurrentMsgGUID); r != 0) Raise(SystemStatus(r));
-    if (const std::int32_t r = GetGUID(LastSentMsgGUID); r != 0) Raise(SystemStatus(r));
-    if (const std::int32_t r = m_oWorkQueue->Create(WorkQueueGUID); r != 0) Raise(SystemStatus(r));
-    if (const std::int32_t r = m_oCurrentMsg->Create(CurrentMsgGUID); r != 0) Raise(SystemStatus(r));
-    if (const std::int32_t r = m_oLastSentMsg->Create(LastSentMsgGUID); r != 0) Raise(SystemStatus(r));
+    store::Identifier work_queue, current, last_sent;
+    RaiseFailure(GetGUID(work_queue));
+    WorkQueueGUID = work_queue.str();
+    RaiseFailure(GetGUID(current));
+    CurrentMsgGUID = current.str();
+    RaiseFailure(GetGUID(last_sent));
+    LastSentMsgGUID = last_sent.str();
+    // A block that exists already belongs to someone else: that fails too.
+    RaiseFailure(m_oWorkQueue->Create(work_queue));
+    RaiseFailure(m_oCurrentMsg->Create(current));
+    RaiseFailure(m_oLastSentMsg->Create(last_sent));
     tmrWorker_->SetInterval(services_.standard_poll_rate);
     tmrWorker_->SetEnabled(true);
   });
@@ -91,21 +99,19 @@ void frmMsgQueue::InactivityComplete() {
   });
 }
 
-std::int32_t frmMsgQueue::GetGUID(std::u16string& sGUID) {
-  return config::ReportingResult(sites::kGetGuid, [&] {
-    std::int32_t result = ErrorNumber(RuntimeError::kGuidSourceFailed);
+std::error_code frmMsgQueue::GetGUID(store::Identifier& id) {
+  return config::ReportingStatus(sites::kGetGuid, [&]() -> std::error_code {
     platform::Guid guid;
-    if (!services_.guids.CreateGuid(guid)) result = GuidString(guid, sGUID);
-    return result;
+    // GetGUID's own result when no GUID came, whatever the source said.
+    if (services_.guids.CreateGuid(guid)) return RuntimeError::kGuidSourceFailed;
+    return GuidString(guid, id);
   });
 }
 
-std::int32_t frmMsgQueue::GuidString(const platform::Guid& guid, std::u16string& sGUID) {
-  return config::ReportingResult(sites::kGuidString, [&] {
-    char16_t buffer[39] = {};
-    platform::StringFromGuid2(guid, buffer, 39);
-    sGUID.assign(buffer, 38);
-    return 0;
+std::error_code frmMsgQueue::GuidString(const platform::Guid& guid, store::Identifier& id) {
+  return config::ReportingStatus(sites::kGuidString, [&] {
+    id = store::Identifier::From(guid);
+    return std::error_code();
   });
 }
 
@@ -148,8 +154,8 @@ void frmMsgQueue::SuperviseInactivity(std::shared_ptr<clsMessage>& last) {
       if (parent == nullptr) Raise(RuntimeError::kObjectNotSet);
       parent->RaiseInactiveSession();
     }
-  } else if (std::u16string guid = last->szGUID(); guid != sLastActivityGUID) {
-    sLastActivityGUID = std::move(guid);
+  } else if (last->MessageId() != sLastActivityGUID) {
+    sLastActivityGUID = last->MessageId();
     m_sngInactivityDeadline.Restart(InactivityDeadline::Now(services_.clock), m_iInactivityTimeout);
   }
   last.reset();
@@ -161,16 +167,9 @@ namespace {
 // last holder, a killed client perhaps, took it along), belongs to another
 // user, or the link is no identifier at all (a zero-filled message). Others
 // (out of descriptors, shared memory full, a busy gate) may pass.
-bool IsDeadLink(std::int32_t failure) {
-  switch (failure) {
-    case platform::win32_error::kFileNotFound:
-    case platform::win32_error::kAccessDenied:
-    case platform::win32_error::kInvalidName:
-    case ErrorNumber(RuntimeError::kBadIdentifierLength):
-      return true;
-    default:
-      return false;
-  }
+bool IsDeadLink(const std::error_code& failure) {
+  return failure == SystemError::kFileNotFound || failure == SystemError::kAccessDenied ||
+         failure == SystemError::kInvalidName || failure == RuntimeError::kBadIdentifierLength;
 }
 
 // The list's first message. A head that links to a message that can never
@@ -178,9 +177,9 @@ bool IsDeadLink(std::int32_t failure) {
 // that link can be reached any more, and left in place it would stop the
 // list for good. The caller holds the list's lock where others write it.
 std::shared_ptr<clsMessage> FirstUsable(clsMessages& list) {
-  std::int32_t failure = 0;
+  std::error_code failure;
   std::shared_ptr<clsMessage> first = list.FirstMsg(failure);
-  if (first == nullptr && IsDeadLink(failure)) list.FirstMsgGUID(list.ListGUID());
+  if (first == nullptr && IsDeadLink(failure)) list.FirstMsgGUID(list.ListId());
   return first;
 }
 
@@ -210,16 +209,22 @@ void frmMsgQueue::Dispatch(std::shared_ptr<clsMessage>& msg, std::shared_ptr<cls
   if (msg == nullptr || cur != nullptr) return;
   if (m_bPanelEventWarning && msg->Name() != kKeepAlive) return;
 
-  // Four identifiers move the message; its block is never copied.
-  work_queue.FirstMsgGUID(msg->NextMsgGUID());
-  msg->NextMsgGUID(CurrentMsgGUID);
-  msg->HeadGUID(CurrentMsgGUID);
-  current.FirstMsgGUID(msg->szGUID());
+  // Four identifiers move the message; its block is never copied. A next
+  // link that is no identifier leads nowhere, as a dead link does: the work
+  // queue ends with this message, and the link is reported once the
+  // message has gone out.
+  store::Identifier next;
+  const std::error_code unusable_next = store::Identifier::Parse(msg->NextMsgGUID(), next);
+  work_queue.FirstMsgGUID(unusable_next ? work_queue.ListId() : next);
+  msg->NextMsgGUID(current.ListId());
+  msg->HeadGUID(current.ListId());
+  current.FirstMsgGUID(msg->MessageId());
   work_lock.reset();
 
   const std::shared_ptr<QueueEvents> parent = Parent;
   if (parent == nullptr) Raise(RuntimeError::kObjectNotSet);
   parent->RaiseSendData();
+  RaiseFailure(unusable_next);
 }
 
 void frmMsgQueue::tmrTimeOut_Timer() {

@@ -10,6 +10,7 @@
 #include "platform/guid/guid_source.h"
 #include "platform/loop/message_loop.h"
 #include "store/cls_messages.h"
+#include "store/identifier.h"
 
 namespace dovel::engine {
 
@@ -87,8 +88,10 @@ class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
   explicit frmMsgQueue(const EngineServices& services) : services_(services) {}
   void CreateTimers();
 
-  std::int32_t GetGUID(std::u16string& sGUID);
-  std::int32_t GuidString(const platform::Guid& guid, std::u16string& sGUID);
+  // Success, RuntimeError::kGuidSourceFailed when the GUID source failed, or
+  // what was trapped (reported under the procedure's own name).
+  [[nodiscard]] std::error_code GetGUID(store::Identifier& id);
+  [[nodiscard]] std::error_code GuidString(const platform::Guid& guid, store::Identifier& id);
 
   // Supervision and dispatch steps of the worker tick.
   void SuperviseInactivity(std::shared_ptr<store::clsMessage>& last);
@@ -105,8 +108,8 @@ class frmMsgQueue : public std::enable_shared_from_this<frmMsgQueue> {
   std::unique_ptr<store::clsMessages> m_oWorkQueue;
   std::unique_ptr<store::clsMessages> m_oCurrentMsg;
   std::unique_ptr<store::clsMessages> m_oLastSentMsg;
-  // szGUID of the non-automatic message that last restarted the deadline.
-  std::u16string sLastActivityGUID;
+  // The non-automatic message that last restarted the deadline.
+  store::Identifier sLastActivityGUID;
 
   std::shared_ptr<platform::Timer> tmrHeartBeat_;
   std::shared_ptr<platform::Timer> tmrDiagRefresh_;

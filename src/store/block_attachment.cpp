@@ -4,33 +4,41 @@
 
 #include "config/error_styles.h"
 #include "platform/core/error_codes.h"
-#include "platform/automation/text.h"
 
 namespace dovel::store {
+namespace {
 
-std::int32_t BlockAttachment::Attach(std::u16string_view name, Mode mode) {
+// The shared-block layer still reports a bare system code.
+[[nodiscard]] std::error_code BlockStatus(std::int32_t code) { return SystemStatus(code); }
+
+// A failure the layer gave no code for still has to fail.
+[[nodiscard]] std::error_code FailureStatus(std::int32_t code) {
+  return code != 0 ? BlockStatus(code) : SystemError::kInvalidFunction;
+}
+
+}  // namespace
+
+std::error_code BlockAttachment::Attach(const Identifier& id, Mode mode) {
   Release();
-  std::string system_name;
-  // Block names reach the system as 8-bit text; anything beyond ASCII could
-  // name a different block there, so it is refused.
-  if (!platform::automation::ToAsciiName(name, system_name)) config::Raise(SystemError::kInvalidName);
+  // The identifier's form is ASCII throughout, so its 8-bit name is the block's.
+  const std::string system_name = id.BlockName();
 
   platform::SharedMemory& memory = platform::CurrentSharedMemory();
   memory_ = &memory;
   const platform::OpenResult opened = mode == Mode::kCreateOrOpen
                                           ? memory.CreateOrOpen(system_name, platform::kBlockSize)
                                           : memory.Open(system_name);
-  if (opened.handle == 0) config::Raise(opened.status != 0 ? SystemStatus(opened.status) : SystemError::kInvalidFunction);
+  if (opened.handle == 0) config::Raise(FailureStatus(opened.status));
   m_hMap = opened.handle;
 
   const platform::MapResult mapped = memory.Map(m_hMap);
   if (mapped.view == nullptr) {
     memory.Close(m_hMap);
     m_hMap = 0;  // closed already: the release must not close it again
-    config::Raise(mapped.status != 0 ? SystemStatus(mapped.status) : SystemError::kInvalidFunction);
+    config::Raise(FailureStatus(mapped.status));
   }
   m_pView = mapped.view;
-  return opened.status;
+  return BlockStatus(opened.status);
 }
 
 std::byte* BlockAttachment::View() const {
@@ -40,7 +48,7 @@ std::byte* BlockAttachment::View() const {
 
 std::error_code BlockAttachment::Lock(std::uint32_t timeout_ms) {
   if (!IsAttached()) return RuntimeError::kNotAttached;
-  return SystemStatus(memory_->Lock(m_hMap, timeout_ms));
+  return BlockStatus(memory_->Lock(m_hMap, timeout_ms));
 }
 
 void BlockAttachment::Unlock() noexcept {

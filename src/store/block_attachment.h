@@ -2,9 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
+#include <system_error>
 
 #include "platform/shared_memory/shared_memory.h"
+#include "store/identifier.h"
 
 namespace dovel::store {
 
@@ -19,12 +20,13 @@ class BlockAttachment {
   BlockAttachment(const BlockAttachment&) = delete;
   BlockAttachment& operator=(const BlockAttachment&) = delete;
 
-  // Attaches to the block named `name` (an identifier string) and returns the
-  // status of the create or open: 0, or 183 when create found it existing.
-  // A failure raises the system error code; when the mapping fails the
-  // handle is closed before the raise, so nothing stays held. An attached
-  // instance lets go of its earlier block first.
-  std::int32_t Attach(std::u16string_view name, Mode mode);
+  // Attaches to the block named `id` and returns the status of the create or
+  // open: success, or SystemError::kAlreadyExists when create found the block
+  // existing (attached to it all the same). A failure raises the system's
+  // status; when the mapping fails the handle is closed before the raise, so
+  // nothing stays held. An attached instance lets go of its earlier block
+  // first.
+  [[nodiscard]] std::error_code Attach(const Identifier& id, Mode mode);
 
   // The view, or a raise of 13 when not attached.
   std::byte* View() const;

@@ -17,21 +17,45 @@ namespace automation = platform::automation;
 using config::PassingOn;
 using config::Raise;
 
+namespace {
+
+const config::ReportSite& SiteOf(BlockAttachment::Mode mode) {
+  return mode == BlockAttachment::Mode::kCreateOrOpen ? config::sites::kMessageCreate : config::sites::kMessageLoad;
+}
+
+// A let takes the first 38 characters, as stored identifiers always are.
+Identifier LetIdentifier(std::u16string_view szVal) { return Identifier::From(szVal.substr(0, Identifier::kLength)); }
+
+}  // namespace
+
 std::int32_t clsMessage::Create(std::u16string_view sGUID) {
-  return config::ReportingResult({config::sites::kMessageCreate, sGUID}, [&] {
-    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
-    const std::int32_t status = block_.Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen);
-    // A block that already existed keeps everything, its own identifier too.
-    if (status != 183) PutViewString(block_.View(), layout::kMessageGuid, sGUID, layout::kIdentifierBytes);
-    return status;
-  });
+  return ErrorNumber(Attach(sGUID, BlockAttachment::Mode::kCreateOrOpen));
 }
 
 std::int32_t clsMessage::Load(std::u16string_view sGUID) {
-  return config::ReportingResult({config::sites::kMessageLoad, sGUID}, [&] {
-    if (sGUID.size() != static_cast<std::size_t>(layout::kIdentifierChars)) Raise(RuntimeError::kBadIdentifierLength);
-    return block_.Attach(sGUID, BlockAttachment::Mode::kOpenExisting);
-  });
+  return ErrorNumber(Attach(sGUID, BlockAttachment::Mode::kOpenExisting));
+}
+
+std::error_code clsMessage::Create(const Identifier& id) { return Attach(id, BlockAttachment::Mode::kCreateOrOpen); }
+
+std::error_code clsMessage::Load(const Identifier& id) { return Attach(id, BlockAttachment::Mode::kOpenExisting); }
+
+std::error_code clsMessage::Attach(std::u16string_view sGUID, BlockAttachment::Mode mode) {
+  return config::ReportingStatus({SiteOf(mode), sGUID}, [&] { return AttachBlock(Identifier::From(sGUID), mode); });
+}
+
+std::error_code clsMessage::Attach(const Identifier& id, BlockAttachment::Mode mode) {
+  return config::ReportingStatus({SiteOf(mode), id.view()}, [&] { return AttachBlock(id, mode); });
+}
+
+std::error_code clsMessage::AttachBlock(const Identifier& id, BlockAttachment::Mode mode) {
+  m_szGUID = id;
+  const std::error_code status = block_.Attach(id, mode);
+  // A block that already existed keeps everything, its own identifier too.
+  if (mode == BlockAttachment::Mode::kCreateOrOpen && status != SystemError::kAlreadyExists) {
+    WriteIdentifier(block_.View(), layout::kMessageGuid, id);
+  }
+  return status;
 }
 
 std::u16string clsMessage::szGUID() const {
@@ -136,7 +160,10 @@ std::u16string clsMessage::OwnerGUID() const {
 }
 
 void clsMessage::OwnerGUID(std::u16string_view szVal) {
-  PassingOn([&] { WriteIdentifier(block_.View(), layout::kOwnerGuid, szVal); });
+  PassingOn([&] {
+    std::byte* view = block_.View();
+    WriteIdentifier(view, layout::kOwnerGuid, LetIdentifier(szVal));
+  });
 }
 
 std::u16string clsMessage::ClientGUID() const {
@@ -144,7 +171,10 @@ std::u16string clsMessage::ClientGUID() const {
 }
 
 void clsMessage::ClientGUID(std::u16string_view szVal) {
-  PassingOn([&] { WriteIdentifier(block_.View(), layout::kClientGuid, szVal); });
+  PassingOn([&] {
+    std::byte* view = block_.View();
+    WriteIdentifier(view, layout::kClientGuid, LetIdentifier(szVal));
+  });
 }
 
 std::u16string clsMessage::NextMsgGUID() const {
@@ -152,7 +182,14 @@ std::u16string clsMessage::NextMsgGUID() const {
 }
 
 void clsMessage::NextMsgGUID(std::u16string_view szVal) {
-  PassingOn([&] { WriteIdentifier(block_.View(), layout::kNextMsgGuid, szVal); });
+  PassingOn([&] {
+    std::byte* view = block_.View();
+    WriteIdentifier(view, layout::kNextMsgGuid, LetIdentifier(szVal));
+  });
+}
+
+void clsMessage::NextMsgGUID(const Identifier& id) {
+  PassingOn([&] { WriteIdentifier(block_.View(), layout::kNextMsgGuid, id); });
 }
 
 std::u16string clsMessage::HeadGUID() const {
@@ -160,17 +197,30 @@ std::u16string clsMessage::HeadGUID() const {
 }
 
 void clsMessage::HeadGUID(std::u16string_view szVal) {
-  PassingOn([&] { WriteIdentifier(block_.View(), layout::kHeadGuid, szVal); });
+  PassingOn([&] {
+    std::byte* view = block_.View();
+    WriteIdentifier(view, layout::kHeadGuid, LetIdentifier(szVal));
+  });
+}
+
+void clsMessage::HeadGUID(const Identifier& id) {
+  PassingOn([&] { WriteIdentifier(block_.View(), layout::kHeadGuid, id); });
 }
 
 std::shared_ptr<clsMessage> clsMessage::NextMessage() const {
+  std::error_code failure;  // reported already: this form says only "none"
+  return NextMessage(failure);
+}
+
+std::shared_ptr<clsMessage> clsMessage::NextMessage(std::error_code& failure) const {
   std::shared_ptr<clsMessage> next;
-  config::Reporting(config::sites::kMessageNextMessage, [&] {
+  failure = config::ReportingStatus(config::sites::kMessageNextMessage, [&]() -> std::error_code {
     const std::u16string next_guid = NextMsgGUID();
-    if (next_guid == HeadGUID()) return;  // the last message of its list
+    if (next_guid == HeadGUID()) return {};  // the last message of its list
     auto loaded = std::make_shared<clsMessage>();
-    if (const std::int32_t result = loaded->Load(next_guid); result != 0) Raise(SystemStatus(result));
+    if (const std::error_code status = loaded->Attach(next_guid, BlockAttachment::Mode::kOpenExisting)) Raise(status);
     next = std::move(loaded);
+    return {};
   });
   return next;
 }

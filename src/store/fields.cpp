@@ -10,15 +10,14 @@
 
 namespace dovel::store {
 
+static_assert(Identifier::kLength == layout::kIdentifierChars && 2 * Identifier::kLength == layout::kIdentifierBytes);
+
 std::u16string ReadIdentifier(const std::byte* view, std::uint32_t offset) {
   return GetViewString(view, offset, layout::kIdentifierBytes);
 }
 
-void WriteIdentifier(std::byte* view, std::uint32_t offset, std::u16string_view value) {
-  if (value.size() < static_cast<std::size_t>(layout::kIdentifierChars)) {
-    config::Raise(RuntimeError::kBadIdentifierLength);
-  }
-  PutViewString(view, offset, value, layout::kIdentifierBytes);
+void WriteIdentifier(std::byte* view, std::uint32_t offset, const Identifier& value) {
+  PutViewString(view, offset, value.view(), layout::kIdentifierBytes);
 }
 
 std::int32_t UsableCount(std::int16_t stored, std::int32_t capacity_bytes) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/identifier.h"
+
 namespace dovel::store {
 
 // The field encodings shared by message and list-head blocks. Errors pass on.
@@ -13,9 +15,8 @@ namespace dovel::store {
 // written reads as 38 U+0000 code units.
 std::u16string ReadIdentifier(const std::byte* view, std::uint32_t offset);
 
-// Writes the first 38 characters of `value`; a value shorter than 38 raises
-// 160 and writes nothing.
-void WriteIdentifier(std::byte* view, std::uint32_t offset, std::u16string_view value);
+// Writes the identifier's 38 code units.
+void WriteIdentifier(std::byte* view, std::uint32_t offset, const Identifier& value);
 
 // A counted text field: a 16-bit byte count, then a text area of
 // `capacity_bytes`. A stored count is trusted only as far as the area goes.

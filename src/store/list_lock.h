@@ -29,7 +29,7 @@ class ListLock {
   bool held() const { return !status_; }
   // Success, SystemError::kWaitTimeout (still taken after the wait),
   // RuntimeError::kNotAttached, or the system's code of another failure.
-  std::error_code status() const { return status_; }
+  [[nodiscard]] std::error_code status() const { return status_; }
 
  private:
   const clsMessages& list_;

@@ -4,7 +4,6 @@
 
 #include "config/error_styles.h"
 #include "platform/core/error_codes.h"
-#include "platform/core/system_error.h"
 
 namespace dovel::store {
 
@@ -13,11 +12,13 @@ ListWalk WalkList(const clsMessages& head, std::size_t max_messages) {
   std::set<std::u16string> seen;
   try {
     if (head.FirstMsgGUID() == head.ListGUID()) return walk;
-    std::shared_ptr<clsMessage> message = head.FirstMsg();
+    std::error_code failure;
+    std::shared_ptr<clsMessage> message = head.FirstMsg(failure);
     while (true) {
       if (message == nullptr) {
-        // FirstMsg or NextMessage could not open the block (already reported).
-        walk.error = SystemError::kFileNotFound;
+        // FirstMsg or NextMessage failed (already reported). None without a
+        // failure: another process changed the links after they were read.
+        walk.error = failure ? failure : std::error_code(RuntimeError::kBrokenChain);
         return walk;
       }
       std::u16string guid = message->szGUID();
@@ -33,7 +34,7 @@ ListWalk WalkList(const clsMessages& head, std::size_t max_messages) {
         walk.error = RuntimeError::kBrokenChain;
         return walk;
       }
-      message = message->NextMessage();
+      message = message->NextMessage(failure);
     }
   } catch (...) {
     walk.error = config::TrappedError();

@@ -30,11 +30,15 @@ TEST(EndToEnd, MessagesPostedByAnotherProcessGoOutInOrderOnTheRealLoop) {
   worker->SetInterval(20);  // the client may retime the worker
 
   client::QueueClient link(work, current, last);
+  ASSERT_TRUE(link.ok()) << link.status();
   std::vector<std::u16string> sent;
   std::uint32_t cookie = 0;
   EXPECT_FALSE(queue->Advise(
       [&](QueueEvent event) {
-        if (event == QueueEvent::SendData) sent.push_back(link.TakeCurrent());
+        if (event != QueueEvent::SendData) return;
+        auto taken = link.TakeCurrent();
+        EXPECT_EQ(taken.error, std::error_code());
+        sent.push_back(std::move(taken.value));
       },
       cookie));
 
@@ -49,7 +53,9 @@ TEST(EndToEnd, MessagesPostedByAnotherProcessGoOutInOrderOnTheRealLoop) {
   loop.RunUntil([&] { return sent.size() == 3 || gave_up; });
 
   EXPECT_THAT(sent, ::testing::ElementsAre(u"Hello", u"How are you?", u"Goodbye"));
-  EXPECT_EQ(link.Queued(), 0u);
+  const auto queued = link.Queued();
+  EXPECT_EQ(queued.error, std::error_code());
+  EXPECT_EQ(queued.value, 0u);
   EXPECT_EQ(poster.Wait(), 0);
   EXPECT_FALSE(queue->UnloadQueue());
 }

@@ -34,7 +34,9 @@ class QueueObjectTest : public ::testing::Test {
     EXPECT_FALSE(queue.get_WorkQueueGUID(work));
     EXPECT_FALSE(queue.get_CurrentMsgGUID(current));
     EXPECT_FALSE(queue.get_LastSentMsgGUID(last));
-    return std::make_unique<client::QueueClient>(work, current, last);
+    auto client = std::make_unique<client::QueueClient>(work, current, last);
+    EXPECT_TRUE(client->ok()) << client->status();
+    return client;
   }
 
   static std::shared_ptr<platform::Timer> Heartbeat(com::clsMsgQueue& queue) {

@@ -51,7 +51,7 @@ TEST_F(QueueObjectTest, TwoObjectsNeverSeeEachOthersEvents) {
   EXPECT_FALSE(a->Advise(a_events.Sink(), cookie));
   EXPECT_FALSE(b->Advise(b_events.Sink(), cookie));
   auto a_client = ClientOf(*a);
-  a_client->Post(u"for a");
+  EXPECT_EQ(a_client->Post(u"for a").error, std::error_code());
   Heartbeat(*b)->SetInterval(1000);
   Heartbeat(*b)->SetEnabled(true);
   loop_.AdvanceMilliseconds(1000);

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,26 @@
 #include "support/recording_error_object.h"
 
 namespace dovel::testing {
+
+// The client's operations where a test needs them to work: a failure fails
+// the test with its reason.
+inline std::u16string Posted(client::QueueClient& client, std::u16string_view name, bool automatic = false) {
+  const auto posted = client.Post(name, automatic);
+  EXPECT_EQ(posted.error, std::error_code()) << "posting a message";
+  return posted.value.str();
+}
+
+inline std::u16string Taken(client::QueueClient& client) {
+  auto taken = client.TakeCurrent();
+  EXPECT_EQ(taken.error, std::error_code()) << "taking the current message";
+  return std::move(taken.value);
+}
+
+inline std::size_t Waiting(const client::QueueClient& client) {
+  const auto queued = client.Queued();
+  EXPECT_EQ(queued.error, std::error_code()) << "walking the work queue";
+  return queued.value;
+}
 
 // Stands in for the queue object: records the events the engine raises and
 // lets a test act inside a handler, as a client would.
@@ -56,7 +78,9 @@ class EngineTest : public ::testing::Test {
   }
 
   client::QueueClient ClientOf(const engine::frmMsgQueue& engine) {
-    return client::QueueClient(engine.WorkQueueGUID, engine.CurrentMsgGUID, engine.LastSentMsgGUID);
+    client::QueueClient client(engine.WorkQueueGUID, engine.CurrentMsgGUID, engine.LastSentMsgGUID);
+    EXPECT_TRUE(client.ok()) << client.status();
+    return client;
   }
 
   void Advance(std::int64_t ms) { loop_.AdvanceMilliseconds(ms); }

@@ -7,11 +7,15 @@
 #include "platform/automation/text.h"
 #include "platform/guid/scripted_guid_source.h"
 #include "store/cls_messages.h"
+#include "store/identifier.h"
+#include "support/fake_shared_memory.h"
 
 namespace dovel::engine {
 namespace {
 
 using testing::EngineTest;
+using testing::Posted;
+using testing::Waiting;
 
 bool ListIsEmpty(const std::u16string& guid) {
   store::clsMessages head;
@@ -64,6 +68,31 @@ TEST_F(EngineTest, FailingGuidSourceIsOneReportOfNumberOneAndNothingIsCreated) {
   EXPECT_TRUE(parent_->events.empty());
 }
 
+// A block of that name belongs to someone else already: the start fails
+// with 183, and nothing of that block is taken over.
+TEST_F(EngineTest, AnIdentifierWhoseBlockExistsFailsTheStartWithAlreadyExists) {
+  testing::FakeSharedMemory memory;
+  platform::ScopedOverride<platform::SharedMemory> use_memory(memory);
+  platform::ScriptedGuidSource guids, same_sequence;
+  platform::ScopedOverride<platform::GuidSource> use_guids(guids);
+  platform::Guid first;
+  ASSERT_EQ(same_sequence.CreateGuid(first), std::error_code());
+  const store::Identifier taken = store::Identifier::From(first);
+  const std::u16string elsewhere = u"{0F8FAD5B-D9CB-469F-A165-70867728950E}";
+  store::clsMessages squatter;
+  ASSERT_EQ(squatter.Create(taken), std::error_code());
+  squatter.FirstMsgGUID(elsewhere);
+
+  const auto engine = Start();
+  ASSERT_EQ(errors_->Reports().size(), 1u);
+  EXPECT_EQ(errors_->Reports()[0].args[0].As<std::int32_t>(), 183);
+  EXPECT_EQ(errors_->Reports()[0].args[8].As<std::u16string>(), u"Form_Load()");
+  EXPECT_EQ(engine->WorkQueueGUID, taken.view());
+  EXPECT_FALSE(engine->tmrWorker()->Enabled());
+  EXPECT_EQ(squatter.FirstMsgGUID(), elsewhere);
+  engine->Form_Unload();
+}
+
 TEST_F(EngineTest, StopTwiceIsQuietAndKeepsTheIdentifiers) {
   const auto engine = Start();
   const std::u16string work = engine->WorkQueueGUID;
@@ -84,10 +113,10 @@ TEST_F(EngineTest, StopTwiceIsQuietAndKeepsTheIdentifiers) {
 TEST_F(EngineTest, PollRateZeroStartsNormallyButNeverDispatches) {
   const auto engine = Start(0);
   auto client = ClientOf(*engine);
-  client.Post(u"waiting");
+  Posted(client, u"waiting");
   Advance(60'000);
   EXPECT_TRUE(parent_->events.empty());
-  EXPECT_EQ(client.Queued(), 1u);
+  EXPECT_EQ(Waiting(client), 1u);
   EXPECT_TRUE(errors_->calls().empty());
   engine->Form_Unload();
 }

@@ -10,6 +10,7 @@
 #include "platform/child_process/child_process.h"
 #include "store/cls_messages.h"
 #include "store/list_lock.h"
+#include "store/store_test_support.h"
 #include "support/fake_shared_memory.h"
 #include "platform/core/system_error.h"
 
@@ -18,11 +19,14 @@ namespace {
 
 using platform::automation::ToUtf8;
 using testing::EngineTest;
+using testing::Posted;
+using testing::Taken;
+using testing::Waiting;
 
 TEST_F(EngineTest, ATickThatCannotGetTheLockDispatchesNothingAndReportsNothing) {
   const auto engine = Start();
   auto client = ClientOf(*engine);
-  client.Post(u"waiting");
+  Posted(client, u"waiting");
   {
     store::clsMessages other_holder;
     ASSERT_EQ(other_holder.Load(engine->WorkQueueGUID), 0);
@@ -43,13 +47,14 @@ TEST_F(EngineTest, ATickThatCannotGetTheLockDispatchesNothingAndReportsNothing) 
 TEST_F(EngineTest, TheHeadIsReadOnlyUnderTheLock) {
   const auto engine = Start();
   auto client = ClientOf(*engine);
-  const std::u16string posted = client.Post(u"one");
+  const std::u16string posted = Posted(client, u"one");
   store::clsMessages writer;
   ASSERT_EQ(writer.Load(engine->WorkQueueGUID), 0);
   {
     const store::ListLock held(writer, 0);
     ASSERT_TRUE(held.held());
-    writer.FirstMsgGUID(u"{0000HALF-WRIT-TEN0-0000-000000000000}");
+    // Half-written, so no identifier: only the raw bytes can hold it.
+    testing::RawBlock(engine->WorkQueueGUID).SetText(0, u"{0000HALF-WRIT-TEN0-0000-000000000000}");
     Advance(1000);
     writer.FirstMsgGUID(posted);
   }
@@ -64,13 +69,13 @@ TEST_F(EngineTest, ALockThatFailsOtherwiseIsReportedAndNothingMovesWithoutIt) {
   platform::ScopedOverride<platform::SharedMemory> use_memory(memory);
   const auto engine = Start();
   auto client = ClientOf(*engine);
-  client.Post(u"one");
+  Posted(client, u"one");
   memory.FailNextLock(platform::win32_error::kInvalidHandle);
   Advance(500);
   EXPECT_EQ(parent_->Count("SendData"), 0u);
   ASSERT_EQ(errors_->Reports().size(), 1u);
   EXPECT_EQ(errors_->Reports()[0].args.at(0), platform::automation::Variant(std::int32_t{6}));
-  EXPECT_EQ(client.Queued(), 1u);
+  EXPECT_EQ(Waiting(client), 1u);
   Advance(500);
   EXPECT_EQ(parent_->Count("SendData"), 1u);
   engine->Form_Unload();
@@ -80,7 +85,7 @@ TEST_F(EngineTest, MessagesLinkedByAnotherProcessDuringDispatchAreNeverLost) {
   const auto engine = Start(1);
   auto link = ClientOf(*engine);
   std::vector<std::u16string> sent;
-  parent_->on_event = [&](const std::string&) { sent.push_back(link.TakeCurrent()); };
+  parent_->on_event = [&](const std::string&) { sent.push_back(Taken(link)); };
   constexpr int kCount = 300;
   platform::ChildProcess poster({POSTER_PEER_PATH, std::to_string(kCount), ToUtf8(engine->WorkQueueGUID),
                                  ToUtf8(engine->CurrentMsgGUID), ToUtf8(engine->LastSentMsgGUID)});

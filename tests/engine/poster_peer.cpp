@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   if (!client.ok()) return 2;
   const int count = std::stoi(argv[1]);
   for (int i = 0; i < count; ++i) {
-    if (client.Post(FromUtf8(std::to_string(i))).empty()) return 3;
+    if (client.Post(FromUtf8(std::to_string(i))).error) return 3;
   }
   std::cout << "done" << std::endl;
   std::string ignored;

@@ -8,6 +8,7 @@ namespace dovel::engine {
 namespace {
 
 using testing::EngineTest;
+using testing::Posted;
 
 class Supervision : public EngineTest {
  protected:
@@ -55,7 +56,7 @@ TEST_F(Supervision, HeartbeatWaitsWhileAKeepAliveHeadsTheWorkQueue) {
   auto client = ClientOf(*engine_);
   Advance(2000);
   EXPECT_EQ(parent_->Count("Heartbeat"), 2u);
-  client.Post(u"Keep Alive");
+  Posted(client, u"Keep Alive");
   Advance(3000);
   EXPECT_EQ(parent_->Count("Heartbeat"), 2u);
 
@@ -66,8 +67,8 @@ TEST_F(Supervision, HeartbeatWaitsWhileAKeepAliveHeadsTheWorkQueue) {
   engine_->tmrHeartBeat()->SetInterval(1000);
   engine_->tmrHeartBeat()->SetEnabled(true);
   auto second = ClientOf(*engine_);
-  second.Post(u"data");
-  second.Post(u"Keep Alive");
+  Posted(second, u"data");
+  Posted(second, u"Keep Alive");
   parent_->events.clear();
   Advance(3000);
   EXPECT_EQ(parent_->Count("Heartbeat"), 3u);

@@ -6,12 +6,14 @@
 
 #include "platform/core/error_codes.h"
 #include "platform/automation/text.h"
+#include "store/block_layout.h"
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
 #include "store/list_walk.h"
 #include "platform/child_process/child_process.h"
 #include "support/identifiers.h"
 #include "support/recording_error_object.h"
+#include "store_test_support.h"
 
 namespace dovel::store {
 namespace {
@@ -94,6 +96,20 @@ TEST(Lists, WalkStopsAtAVanishedMessage) {
   const ListWalk walk = WalkList(list.head);
   EXPECT_EQ(walk.messages.size(), 1u);
   EXPECT_NE(walk.error, std::error_code());
+}
+
+TEST(Lists, WalkSaysWhyALinkCannotBeFollowed) {
+  testing::ScopedRecordingErrorObject errors;
+  LocalList list({u"a", u"b"});
+  list.messages.pop_back();  // b's only holder lets go
+  const ListWalk vanished = WalkList(list.head);
+  EXPECT_EQ(vanished.messages.size(), 1u);
+  EXPECT_EQ(vanished.error, SystemError::kFileNotFound);
+
+  testing::RawBlock(list.messages[0]->szGUID()).SetText(layout::kNextMsgGuid, std::u16string(38, u'\0'));
+  const ListWalk unwritten = WalkList(list.head);
+  EXPECT_EQ(unwritten.messages.size(), 1u);
+  EXPECT_EQ(unwritten.error, SystemError::kInvalidName);
 }
 
 TEST(CrossProcess, ThisProcessWalksAListAnotherProcessBuilt) {

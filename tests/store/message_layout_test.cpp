@@ -142,6 +142,26 @@ TEST_F(MessageLayout, IdentifierLetsRefuseShortValuesAndCutLongOnes) {
   EXPECT_EQ(raw_->at(770 + 76), 0);  // nothing spilled into the unused area
 }
 
+// 38 characters are not enough: a link that is no identifier is never
+// written, so the engine never has to follow it.
+TEST_F(MessageLayout, IdentifierLetsRefuseTextNotOfTheRegistryFormWith123) {
+  const std::u16string id = NewIdentifier();
+  std::u16string braces = id;
+  braces.front() = u'(';
+  const auto before = raw_->Snapshot();
+  EXPECT_EQ(RaisedNumber([&] { message_.NextMsgGUID(u"{0000HALF-WRIT-TEN0-0000-000000000000}"); }),
+            SystemError::kInvalidName);
+  EXPECT_EQ(RaisedNumber([&] { message_.HeadGUID(std::u16string(38, u'\0')); }), SystemError::kInvalidName);
+  EXPECT_EQ(RaisedNumber([&] { message_.OwnerGUID(braces); }), SystemError::kInvalidName);
+  // The cut comes first: what is left of a long value is checked like any other.
+  EXPECT_EQ(RaisedNumber([&] { message_.ClientGUID(braces + u"}"); }), SystemError::kInvalidName);
+  EXPECT_EQ(raw_->Snapshot(), before);
+
+  const std::u16string lower = u"{0f8fad5b-d9cb-469f-a165-70867728950e}";
+  message_.OwnerGUID(lower);
+  EXPECT_EQ(message_.OwnerGUID(), lower);  // kept in the case it came in
+}
+
 TEST_F(MessageLayout, DataRoundTripsAndRefusalsLeaveTheFieldAsItWas) {
   message_.Data(automation::ByteArray{0, {1, 2, 3}});
   EXPECT_EQ(message_.Data(), automation::Variant(automation::ByteArray{0, {1, 2, 3}}));

@@ -6,7 +6,9 @@
 #include "platform/core/error_codes.h"
 #include "platform/core/system_error.h"
 #include "store/cls_message.h"
+#include "store/block_layout.h"
 #include "store/cls_messages.h"
+#include "store/identifier.h"
 #include "support/fake_shared_memory.h"
 #include "support/identifiers.h"
 #include "support/recording_error_object.h"
@@ -57,6 +59,69 @@ TEST(MessageRecord, MalformedIdentifierIsReportedOnceAndLeavesTheInstanceDetache
     EXPECT_EQ(RaisedNumber([&] { message.HeadGUID(guid); }), RuntimeError::kNotAttached);
     EXPECT_EQ(message.Load(malformed), ErrorNumber(RuntimeError::kBadIdentifierLength));
   }
+}
+
+// Text of the right length that is no identifier never reaches the block
+// layer, and is refused with the number that layer gives for such a name.
+TEST(MessageRecord, TheRightLengthNotOfTheFormIsReportedAs123AndAttachesNothing) {
+  for (const std::u16string& text : {std::u16string(u"{0000HALF-WRIT-TEN0-0000-000000000000}"), std::u16string(38, u'\0')}) {
+    testing::FakeSharedMemory memory;
+    platform::ScopedOverride<platform::SharedMemory> use(memory);
+    testing::ScopedRecordingErrorObject errors;
+    clsMessage message;
+    clsMessages head;
+    EXPECT_EQ(message.Create(text), ErrorNumber(SystemError::kInvalidName));
+    EXPECT_EQ(message.Load(text), ErrorNumber(SystemError::kInvalidName));
+    EXPECT_EQ(head.Create(text), ErrorNumber(SystemError::kInvalidName));
+    EXPECT_EQ(head.Load(text), ErrorNumber(SystemError::kInvalidName));
+    EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Create()"}, Site{u"clsMessage", u"Load()"},
+                                            Site{u"clsMessages", u"Create()"}, Site{u"clsMessages", u"Load()"}));
+    EXPECT_THAT(Numbers(*errors), ElementsAre(123, 123, 123, 123));
+    EXPECT_EQ(memory.open_handles(), 0u);
+    EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), RuntimeError::kNotAttached);
+  }
+}
+
+// The forms on an Identifier give the caller the status itself: a system
+// code stays a system code, not a bare number to guess the space of.
+TEST(MessageRecord, TheFormsOnAnIdentifierReturnTheStatusAndReportLikeTheOthers) {
+  testing::FakeSharedMemory memory;
+  platform::ScopedOverride<platform::SharedMemory> use(memory);
+  testing::ScopedRecordingErrorObject errors;
+  const Identifier id = Identifier::From(NewIdentifier());
+  clsMessage missing, first, second, unmapped;
+  EXPECT_EQ(missing.Load(id), SystemError::kFileNotFound);
+  ASSERT_EQ(first.Create(id), std::error_code());
+  EXPECT_EQ(first.MessageId(), id);
+  EXPECT_EQ(first.szGUID(), id.view());
+  first.Name(u"shared");
+  EXPECT_EQ(second.Create(id), SystemError::kAlreadyExists);
+  EXPECT_EQ(second.Name(), u"shared");  // attached all the same
+  memory.FailNextMap(platform::win32_error::kNotEnoughMemory);
+  EXPECT_EQ(unmapped.Create(Identifier::From(NewIdentifier())), SystemError::kNotEnoughMemory);
+
+  const Identifier list_id = Identifier::From(NewIdentifier());
+  clsMessages head, again;
+  EXPECT_EQ(again.Load(list_id), SystemError::kFileNotFound);
+  ASSERT_EQ(head.Create(list_id), std::error_code());
+  EXPECT_EQ(head.ListId(), list_id);
+  EXPECT_EQ(head.FirstMsgGUID(), list_id.view());  // a new head is an empty list
+  EXPECT_EQ(again.Create(list_id), SystemError::kAlreadyExists);
+  EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Load()"}, Site{u"clsMessage", u"Create()"},
+                                          Site{u"clsMessages", u"Load()"}));
+  EXPECT_THAT(Numbers(*errors), ElementsAre(2, 8, 2));
+}
+
+// The block's name is the text as given, so the case of its letters counts.
+TEST(MessageRecord, IdentifiersThatDifferOnlyInCaseNameDifferentBlocks) {
+  testing::FakeSharedMemory memory;
+  platform::ScopedOverride<platform::SharedMemory> use(memory);
+  testing::ScopedRecordingErrorObject errors;
+  const std::u16string lower = u"{0f8fad5b-d9cb-469f-a165-70867728950e}";
+  clsMessage message, other;
+  ASSERT_EQ(message.Create(lower), 0);
+  EXPECT_EQ(message.szGUID(), lower);
+  EXPECT_EQ(other.Load(u"{0F8FAD5B-D9CB-469F-A165-70867728950E}"), platform::win32_error::kFileNotFound);
 }
 
 TEST(MessageRecord, CreateTwiceGivesZeroThenAlreadyExistsAndKeepsTheStoredIdentifier) {
@@ -206,6 +271,51 @@ TEST(ListHead, FirstMsgOfAVanishedBlockIsNoneAfterTwoReports) {
   EXPECT_THAT(Sites(*errors),
               ElementsAre(Site{u"clsMessage", u"Load()"}, Site{u"clsMessages", u"FirstMsg[Get]"}));
   EXPECT_THAT(Numbers(*errors), ElementsAre(2, 2));
+}
+
+// Links another process wrote: the first message and the next one each
+// say why they cannot be followed, in the status their Load trapped.
+TEST(ListHead, FirstMsgAndNextMessageSayWhyALinkCannotBeFollowed) {
+  testing::ScopedRecordingErrorObject errors;
+  const std::u16string head_guid = NewIdentifier(), a = NewIdentifier();
+  clsMessages head;
+  ASSERT_EQ(head.Create(head_guid), 0);
+  std::error_code failure = RuntimeError::kInternalError;
+  EXPECT_EQ(head.FirstMsg(failure), nullptr);
+  EXPECT_EQ(failure, std::error_code());  // an empty list is no failure
+
+  clsMessage message;
+  ASSERT_EQ(message.Create(a), 0);
+  message.HeadGUID(head_guid);
+  message.NextMsgGUID(head_guid);
+  head.FirstMsgGUID(a);
+  const auto first = head.FirstMsg(failure);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(failure, std::error_code());
+  EXPECT_EQ(first->MessageId(), Identifier::From(a));
+  failure = RuntimeError::kInternalError;
+  EXPECT_EQ(first->NextMessage(failure), nullptr);
+  EXPECT_EQ(failure, std::error_code());  // the end of the list
+
+  message.NextMsgGUID(NewIdentifier());  // a block gone with its last holder
+  EXPECT_EQ(first->NextMessage(failure), nullptr);
+  EXPECT_EQ(failure, SystemError::kFileNotFound);
+  testing::RawBlock(a).SetText(layout::kNextMsgGuid, std::u16string(38, u'\0'));
+  EXPECT_EQ(first->NextMessage(failure), nullptr);
+  EXPECT_EQ(failure, SystemError::kInvalidName);
+  testing::RawBlock(head_guid).SetText(layout::kFirstMsgGuid, u"{0000HALF-WRIT-TEN0-0000-000000000000}");
+  EXPECT_EQ(head.FirstMsg(failure), nullptr);
+  EXPECT_EQ(failure, SystemError::kInvalidName);
+
+  clsMessages detached;
+  EXPECT_EQ(detached.FirstMsg(failure), nullptr);
+  EXPECT_EQ(failure, RuntimeError::kNotAttached);
+
+  EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Load()"}, Site{u"clsMessage", u"NextMessage[Get]"},
+                                          Site{u"clsMessage", u"Load()"}, Site{u"clsMessage", u"NextMessage[Get]"},
+                                          Site{u"clsMessage", u"Load()"}, Site{u"clsMessages", u"FirstMsg[Get]"},
+                                          Site{u"clsMessages", u"FirstMsg[Get]"}));
+  EXPECT_THAT(Numbers(*errors), ElementsAre(2, 2, 123, 123, 123, 123, 13));
 }
 
 TEST(ListHead, LoadOpensAnExistingHeadWithoutWritingIt) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "config/error_styles.h"
 #include "platform/automation/text.h"
@@ -45,6 +46,11 @@ class RawBlock {
   void set16(std::size_t offset, std::int16_t value) {
     set(offset, static_cast<std::uint8_t>(value & 0xFF));
     set(offset + 1, static_cast<std::uint8_t>((static_cast<std::uint16_t>(value) >> 8) & 0xFF));
+  }
+  // UTF-16LE code units, as another process may write them: whatever they
+  // are, identifier or not.
+  void SetText(std::size_t offset, std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) set16(offset + 2 * i, static_cast<std::int16_t>(text[i]));
   }
   std::array<std::uint8_t, 1024> Snapshot() const {
     std::array<std::uint8_t, 1024> bytes{};

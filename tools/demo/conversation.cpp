@@ -61,13 +61,21 @@ class Conversation {
 void Conversation::OnEvent(com::QueueEvent event) {
   seen_.insert(event);
   switch (event) {
-    case com::QueueEvent::SendData:
-      Say("SendData: sent \"" + ToUtf8(client_->TakeCurrent()) + "\" over the simulated link");
+    case com::QueueEvent::SendData: {
+      const auto taken = client_->TakeCurrent();
+      if (taken.error) {
+        Say("SendData: could not take the message: " + taken.error.message());
+      } else {
+        Say("SendData: sent \"" + ToUtf8(taken.value) + "\" over the simulated link");
+      }
       break;
-    case com::QueueEvent::Heartbeat:
-      client_->Post(u"Keep Alive", true);
-      Say("Heartbeat: queued an automatic \"Keep Alive\"");
+    }
+    case com::QueueEvent::Heartbeat: {
+      const auto posted = client_->Post(u"Keep Alive", true);
+      Say(posted ? "Heartbeat: queued an automatic \"Keep Alive\""
+                 : "Heartbeat: could not queue a keep-alive: " + posted.error.message());
       break;
+    }
     case com::QueueEvent::Timeout:
       Say("Timeout: no answer on the link within " + std::to_string(kTimeoutMs) + " ms");
       break;
@@ -77,14 +85,17 @@ void Conversation::OnEvent(com::QueueEvent event) {
       inactivity_completed_ = true;
       Say("InactivityComplete: watching again");
       break;
-    case com::QueueEvent::DiagRefresh:
-      Say("DiagRefresh: " + std::to_string(client_->Queued()) + " message(s) waiting");
+    case com::QueueEvent::DiagRefresh: {
+      const auto queued = client_->Queued();
+      Say(queued ? "DiagRefresh: " + std::to_string(queued.value) + " message(s) waiting"
+                 : "DiagRefresh: the work queue cannot be read: " + queued.error.message());
       if (inactivity_completed_) {
         Must(queue_->UnloadQueue());
         Say("UnloadQueue: engine stopped");
         done_ = true;
       }
       break;
+    }
   }
 }
 
@@ -114,6 +125,11 @@ int Conversation::Run() {
   Say("last sent     " + ToUtf8(last));
 
   client_ = std::make_unique<client::QueueClient>(work, current, last);
+  if (!client_->ok()) {
+    std::cerr << "cannot open the queue's lists: " << client_->status().message() << "\n";
+    Must(queue_->UnloadQueue());
+    return 1;
+  }
   std::uint32_t cookie = 0;
   Must(queue_->Advise([this](com::QueueEvent event) { OnEvent(event); }, cookie));
   Must(queue_->put_InactivityTimeout(kInactivitySeconds));

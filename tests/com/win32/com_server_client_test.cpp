@@ -257,7 +257,7 @@ TEST_F(ComServerClient, TimerEventsReachEverySinkWithoutArguments) {
   // Wait for a marker that still runs while disconnected: a message's SendData.
   client::QueueClient client = ClientOf(queue.get());
   ASSERT_TRUE(client.ok());
-  ASSERT_FALSE(client.Post(u"Marker").empty());
+  ASSERT_EQ(client.Post(u"Marker").error, std::error_code());
   EXPECT_TRUE(PumpUntil([&] { return typed->Count(kSendData) == 1; }));
   EXPECT_EQ(plain->events.size(), plain_seen);
   // Heartbeats stop once the switch is in (one may have been under way).
@@ -272,19 +272,19 @@ TEST_F(ComServerClient, MessageLinkedInSharedMemoryComesBackThroughCurrentMsgGui
   ASSERT_EQ(sink.status, S_OK);
   client::QueueClient client = ClientOf(queue.get());
   ASSERT_TRUE(client.ok());
-  const std::u16string posted = client.Post(u"Hello", false, {1, 2, 3});
-  ASSERT_FALSE(posted.empty());
+  const auto posted = client.Post(u"Hello", false, {1, 2, 3});
+  ASSERT_EQ(posted.error, std::error_code());
   ASSERT_TRUE(PumpUntil([&] { return sink->Count(kSendData) == 1; }));
 
   // The event says nothing; the message is found through CurrentMsgGUID.
   store::clsMessages current;
   ASSERT_EQ(current.Load(Current(queue.get())), 0);
-  EXPECT_EQ(current.FirstMsgGUID(), posted);
+  EXPECT_EQ(current.FirstMsgGUID(), posted.value.view());
   store::clsMessage message;
   ASSERT_EQ(message.Load(current.FirstMsgGUID()), 0);
   EXPECT_EQ(message.Name(), u"Hello");
   EXPECT_EQ(message.HeadGUID(), Current(queue.get()));
-  EXPECT_EQ(client.TakeCurrent(), u"Hello");
+  EXPECT_EQ(client.TakeCurrent().value, u"Hello");
   EXPECT_EQ(queue->UnloadQueue(), S_OK);
 }
 
@@ -299,8 +299,8 @@ TEST_F(ComServerClient, UnloadQueueInsideSendDataStopsTheEngine) {
   };
   client::QueueClient client = ClientOf(queue.get());
   ASSERT_TRUE(client.ok());
-  ASSERT_FALSE(client.Post(u"First").empty());
-  ASSERT_FALSE(client.Post(u"Second").empty());
+  ASSERT_EQ(client.Post(u"First").error, std::error_code());
+  ASSERT_EQ(client.Post(u"Second").error, std::error_code());
   ASSERT_TRUE(PumpUntil([&] { return sink->Count(kSendData) == 1; }));
   EXPECT_EQ(unload_result, S_OK);
 
@@ -309,7 +309,7 @@ TEST_F(ComServerClient, UnloadQueueInsideSendDataStopsTheEngine) {
   ScopedVariant enabled;
   ASSERT_EQ(GetById(worker.get(), IdOfName(worker.get(), L"Enabled"), enabled), S_OK);
   EXPECT_EQ(enabled->boolVal, VARIANT_FALSE);
-  EXPECT_EQ(client.Queued(), 1u);
+  EXPECT_EQ(client.Queued().value, 1u);
   EXPECT_EQ(queue->UnloadQueue(), S_OK);
 }
 
