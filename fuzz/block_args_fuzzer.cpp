@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   constexpr char kDigits[] = "0123456789";
   using Kind = BlockCommand::Kind;
-  const int expected_argc = command->kind == Kind::kSweep                              ? 2
+  const int expected_argc = command->kind == Kind::kSweep                                   ? 2
                             : command->kind == Kind::kRead || command->kind == Kind::kWrite ? 5
-                            : command->create                                          ? 4
-                                                                                       : 3;
+                            : command->create                                               ? 4
+                                                                                            : 3;
   DOVEL_FUZZ_CHECK(args.argc() == expected_argc);
   constexpr const char* kWords[] = {"create", "open", "read", "write", "hold", "sweep"};
   DOVEL_FUZZ_CHECK(args[1] == kWords[static_cast<int>(command->kind)]);

@@ -57,8 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   switch (data[0] % 11) {
     case 0: number = 0; break;
     case 1: from = automation::Missing{}; break;
-    case 2: from = referenced; number = referenced; break;
-    case 3: from = automation::Int16Ref{&referenced}; number = referenced; break;
+    case 2:
+      from = referenced;
+      number = referenced;
+      break;
+    case 3:
+      from = automation::Int16Ref{&referenced};
+      number = referenced;
+      break;
     case 4: from = automation::Int16Ref{nullptr}; break;
     case 5: {
       const auto value = Take<std::int32_t>(payload, payload_size);

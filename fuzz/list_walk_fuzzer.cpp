@@ -11,11 +11,11 @@
 #include <set>
 #include <vector>
 
-#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "fuzz_blocks.h"
 #include "fuzz_check.h"
 #include "platform/core/current.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/cls_messages.h"
 #include "store/list_walk.h"
@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < kMessages; ++i) {
     const std::size_t start = std::min(size, kHeadBytes + i * kBlock);
     const std::size_t length = std::min(size - start, kBlock);
-    blocks[i].view = dovel::fuzz::PlaceBlock(memory, dovel::fuzz::BlockIdentifier(static_cast<int>(i) + 1),
-                                             data + start, length);
+    blocks[i].view =
+        dovel::fuzz::PlaceBlock(memory, dovel::fuzz::BlockIdentifier(static_cast<int>(i) + 1), data + start, length);
     DOVEL_FUZZ_CHECK(blocks[i].view != nullptr);
     blocks[i].before.assign(blocks[i].view, blocks[i].view + kBlock);
   }

@@ -21,14 +21,13 @@ std::string Lower(std::string_view text) {
 }
 
 bool IsRoot(platform::RegistryKey key) {
-  return key == platform::kHkeyClassesRoot || key == platform::kHkeyCurrentUser ||
-         key == platform::kHkeyLocalMachine || key == platform::kHkeyUsers || key == platform::kHkeyCurrentConfig;
+  return key == platform::kHkeyClassesRoot || key == platform::kHkeyCurrentUser || key == platform::kHkeyLocalMachine ||
+         key == platform::kHkeyUsers || key == platform::kHkeyCurrentConfig;
 }
 
 }  // namespace
 
-std::error_code MemoryRegistry::Resolve(platform::RegistryKey root, std::string_view sub_key,
-                                        std::string& path) const {
+std::error_code MemoryRegistry::Resolve(platform::RegistryKey root, std::string_view sub_key, std::string& path) const {
   if (IsRoot(root)) {
     path = std::to_string(root);
   } else if (const auto open = open_.find(root); open != open_.end()) {
@@ -85,8 +84,8 @@ std::error_code MemoryRegistry::CreateKey(platform::RegistryKey root, std::strin
   return {};
 }
 
-std::error_code MemoryRegistry::QueryValue(platform::RegistryKey key, std::string_view value_name,
-                                           std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
+std::error_code MemoryRegistry::QueryValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) {
   if (data != nullptr && size == nullptr) return SystemError::kInvalidParameter;
   Key* found = Find(key);
   if (found == nullptr) return SystemError::kInvalidHandle;
@@ -103,8 +102,8 @@ std::error_code MemoryRegistry::QueryValue(platform::RegistryKey key, std::strin
   return {};
 }
 
-std::error_code MemoryRegistry::SetValue(platform::RegistryKey key, std::string_view value_name,
-                                         std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
+std::error_code MemoryRegistry::SetValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t type,
+                                         const std::uint8_t* data, std::uint32_t size) {
   if (data == nullptr && size != 0) return SystemError::kInvalidParameter;
   if (fail_writes_) return fail_writes_;
   Key* found = Find(key);

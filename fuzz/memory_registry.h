@@ -20,8 +20,8 @@ class MemoryRegistry final : public platform::Registry {
                                         platform::RegistryKey& key) override;
   [[nodiscard]] std::error_code CreateKey(platform::RegistryKey root, std::string_view sub_key,
                                           platform::RegistryKey& key) override;
-  [[nodiscard]] std::error_code QueryValue(platform::RegistryKey key, std::string_view value_name,
-                                           std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override;
+  [[nodiscard]] std::error_code QueryValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t* type,
+                                           std::uint8_t* data, std::uint32_t* size) override;
   [[nodiscard]] std::error_code SetValue(platform::RegistryKey key, std::string_view value_name, std::uint32_t type,
                                          const std::uint8_t* data, std::uint32_t size) override;
   [[nodiscard]] std::error_code DeleteValue(platform::RegistryKey key, std::string_view value_name) override;
@@ -45,7 +45,7 @@ class MemoryRegistry final : public platform::Registry {
     std::string bytes;
   };
   struct Key {
-    std::map<std::string, Value> values;  // by lower-case name
+    std::map<std::string, Value> values;         // by lower-case name
     std::map<std::string, std::uint32_t> order;  // lower-case name -> first write
     std::uint32_t writes = 0;
   };

@@ -57,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view long_name = dovel::platform::RegistryRootName(root);
   DOVEL_FUZZ_CHECK(!long_name.empty() && parsed_command.path.shown.starts_with(long_name));
   const std::string rest = key_path.size() > root_name.size() ? key_path.substr(root_name.size() + 1) : "";
-  DOVEL_FUZZ_CHECK(parsed_command.path.shown ==
-                   std::string(long_name) + (rest.empty() ? "" : "\\" + rest));
+  DOVEL_FUZZ_CHECK(parsed_command.path.shown == std::string(long_name) + (rest.empty() ? "" : "\\" + rest));
   CheckStoreText(rest, parsed_command.path.sub_key);
   if (parsed_command.kind != Kind::kList) CheckStoreText(args[3], parsed_command.name);
   if (parsed_command.kind == Kind::kSet) CheckStoreText(args[4], parsed_command.value);

@@ -38,8 +38,7 @@ bool ValidUtf8(const std::string& text) {
       if ((next & 0xC0) != 0x80) return false;
       cp = (cp << 6) | (next & 0x3F);
     }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       return false;
     }
     i += extra + 1;

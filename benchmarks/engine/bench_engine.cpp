@@ -140,7 +140,8 @@ void BM_DispatchTick(benchmark::State& state) {
     requeue();
   };
   for (auto _ : state) engine->tmrWorker_Timer();
-  state.counters["dispatched_per_tick"] = benchmark::Counter(static_cast<double>(dispatched) / static_cast<double>(state.iterations()));
+  state.counters["dispatched_per_tick"] =
+      benchmark::Counter(static_cast<double>(dispatched) / static_cast<double>(state.iterations()));
   engine->Form_Unload();
 }
 BENCHMARK(BM_DispatchTick);
@@ -167,8 +168,7 @@ void BM_BlockOpenClose(benchmark::State& state) {
 BENCHMARK(BM_BlockOpenClose);
 
 std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -204,14 +204,13 @@ void BM_WorkerPeriod(benchmark::State& state) {
       distances_ms.push_back(std::abs(static_cast<double>(sent_ns[i] - sent_ns[i - 1]) / 1e6 - expected_ms));
     }
     std::sort(distances_ms.begin(), distances_ms.end());
-    const double period_ms =
-        static_cast<double>(sent_ns.back() - sent_ns.front()) / static_cast<double>(kPeriods) / 1e6;
+    const double period_ms = static_cast<double>(sent_ns.back() - sent_ns.front()) / static_cast<double>(kPeriods) /
+                             1e6;
     state.counters["tick_ms"] = tick_ms;
     state.counters["period_ms"] = period_ms;
     state.counters["mean_error_ms"] = period_ms - expected_ms;
     state.counters["mean_error_pct"] = 100.0 * (period_ms - expected_ms) / g_iStandardPollRate;
-    state.counters["p99_error_ms"] =
-        distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
+    state.counters["p99_error_ms"] = distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
   }
   engine->Form_Unload();
 }
@@ -262,7 +261,13 @@ void BM_IdleQueueObjects(benchmark::State& state) {
     for (const auto& queue : queues) static_cast<void>(queue->UnloadQueue());
   }
 }
-BENCHMARK(BM_IdleQueueObjects)->Arg(100)->Arg(1000)->Arg(5000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_IdleQueueObjects)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

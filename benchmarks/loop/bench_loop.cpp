@@ -46,8 +46,7 @@ constexpr std::int32_t kPeriodMs = 20;
 constexpr std::size_t kTicks = 200;
 
 std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -138,9 +137,7 @@ void MessageLoopPeriod(benchmark::State& state, bool rearm_in_tick) {
 }
 
 void BM_Period_MessageLoopTimer(benchmark::State& state) { MessageLoopPeriod(state, false); }
-void BM_Period_MessageLoopTimerRearmedInTick(benchmark::State& state) {
-  MessageLoopPeriod(state, true);
-}
+void BM_Period_MessageLoopTimerRearmedInTick(benchmark::State& state) { MessageLoopPeriod(state, true); }
 
 void BM_RearmBaseline_RawUvTimer(benchmark::State& state) {
   uv_loop_t loop;
@@ -188,12 +185,10 @@ void ReportRate(benchmark::State& state, std::int32_t interval_ms, const std::ve
   }
   std::sort(distances_ms.begin(), distances_ms.end());
   const double periods = static_cast<double>(tick_ns.size() - 1);
-  const double mean_error_ms =
-      (static_cast<double>(tick_ns.back() - tick_ns.front()) / periods - interval_ns) / 1e6;
+  const double mean_error_ms = (static_cast<double>(tick_ns.back() - tick_ns.front()) / periods - interval_ns) / 1e6;
   state.counters["mean_error_ms"] = mean_error_ms;
   state.counters["mean_error_pct"] = 100.0 * mean_error_ms / interval_ms;
-  state.counters["p99_error_ms"] =
-      distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
+  state.counters["p99_error_ms"] = distances_ms[std::min(distances_ms.size() - 1, distances_ms.size() * 99 / 100)];
 }
 
 void BM_RateBaseline_AbsoluteSleep(benchmark::State& state) {
@@ -368,9 +363,19 @@ BENCHMARK(BM_PeriodBaseline_RawUvTimer)->Iterations(1)->Unit(benchmark::kMillise
 BENCHMARK(BM_Period_MessageLoopTimer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Period_MessageLoopTimerRearmedInTick)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RateBaseline_AbsoluteSleep)
-    ->Arg(20)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+    ->Arg(20)
+    ->Arg(100)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rate_MessageLoopTimer)
-    ->Arg(20)->Arg(100)->Arg(500)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+    ->Arg(20)
+    ->Arg(100)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RearmBaseline_RawUvTimer);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, RunByLoop, false);
 BENCHMARK_CAPTURE(BM_Rearm_MessageLoopTimer, HostDriven, true);

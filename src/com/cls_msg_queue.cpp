@@ -30,25 +30,26 @@ void clsMsgQueue::Class_Initialize() {
     // The one place the settings and the thread's services reach an engine.
     platform::MessageLoop& loop = platform::CurrentMessageLoop();
     loop_ = &loop;
-    m_frmQueue = engine::frmMsgQueue::New(
-        {loop, platform::CurrentClock(), platform::CurrentGuidSource(), g_iStandardPollRate});
+    m_frmQueue =
+        engine::frmMsgQueue::New({loop, platform::CurrentClock(), platform::CurrentGuidSource(), g_iStandardPollRate});
     m_frmQueue->Parent = shared_from_this();
     m_frmQueue->Form_Load();
   });
 }
 
 clsMsgQueue::~clsMsgQueue() {
-  config::Ignoring([&] {
-                     if (m_frmQueue != nullptr) m_frmQueue->Form_Unload();
-                   },
-                   [&] { m_frmQueue.reset(); },
-                   [&] {
-                     // Counted where it was made; an object ending on another
-                     // thread leaves that thread's log alone.
-                     if (thread_objects_ == &t_live_queue_objects && --t_live_queue_objects == 0) {
-                       g_oErrorObject.reset();
-                     }
-                   });
+  config::Ignoring(
+      [&] {
+        if (m_frmQueue != nullptr) m_frmQueue->Form_Unload();
+      },
+      [&] { m_frmQueue.reset(); },
+      [&] {
+        // Counted where it was made; an object ending on another
+        // thread leaves that thread's log alone.
+        if (thread_objects_ == &t_live_queue_objects && --t_live_queue_objects == 0) {
+          g_oErrorObject.reset();
+        }
+      });
 }
 
 bool clsMsgQueue::OnOwnThread() const { return loop_ == nullptr || loop_->IsOwnThread(); }
@@ -84,7 +85,7 @@ std::error_code clsMsgQueue::InactivityComplete() {
 }
 
 std::error_code clsMsgQueue::GetTimer(std::shared_ptr<platform::Timer>& out,
-                                   const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const) {
+                                      const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const) {
   out.reset();
   return Forward([&](engine::frmMsgQueue& e) { out = (e.*timer)(); });
 }

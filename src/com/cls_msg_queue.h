@@ -74,7 +74,7 @@ class clsMsgQueue final : public engine::QueueEvents, public std::enable_shared_
   template <class Action>
   [[nodiscard]] std::error_code Forward(Action&& action);
   [[nodiscard]] std::error_code GetTimer(std::shared_ptr<platform::Timer>& out,
-                        const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const);
+                                         const std::shared_ptr<platform::Timer>& (engine::frmMsgQueue::*timer)() const);
   [[nodiscard]] std::error_code GetGuid(std::u16string& out, std::u16string engine::frmMsgQueue::*member);
 
   std::shared_ptr<engine::frmMsgQueue> m_frmQueue;

@@ -29,9 +29,9 @@ inline constexpr TypeLibraryVersion kTypeLibraryVersion{1, 0};
 inline constexpr std::uint32_t kTypeLibraryLocale = 0x0409;  // English (United States)
 
 inline constexpr std::string_view kClassName = "clsMsgQueue";
-inline constexpr std::string_view kInterfaceName = "_clsMsgQueue";  // dual
+inline constexpr std::string_view kInterfaceName = "_clsMsgQueue";        // dual
 inline constexpr std::string_view kEventInterfaceName = "__clsMsgQueue";  // dispinterface, the class's source
-inline constexpr std::string_view kTimerInterfaceName = "_QueueTimer";  // dual, the timer objects'
+inline constexpr std::string_view kTimerInterfaceName = "_QueueTimer";    // dual, the timer objects'
 
 inline constexpr std::string_view kTypeLibraryGuid = "{5D0F1E2A-8C43-4B7E-9A61-2F3C7D8E0B14}";
 inline constexpr std::string_view kClassGuid = "{7A2C4E91-3B5D-4F60-8E17-C9D0A1B2E3F4}";

@@ -56,22 +56,22 @@ std::error_code QueueDispatch::GetProperty(std::u16string_view name, automation:
   if (name.ends_with(u"GUID")) {
     std::u16string guid;
     const std::error_code status = name == u"WorkQueueGUID"    ? queue_->get_WorkQueueGUID(guid)
-                                : name == u"CurrentMsgGUID" ? queue_->get_CurrentMsgGUID(guid)
-                                                            : queue_->get_LastSentMsgGUID(guid);
+                                   : name == u"CurrentMsgGUID" ? queue_->get_CurrentMsgGUID(guid)
+                                                               : queue_->get_LastSentMsgGUID(guid);
     result = std::move(guid);
     return status;
   }
   std::shared_ptr<platform::Timer> timer;
   const std::error_code status = name == u"WorkerTimer"      ? queue_->get_WorkerTimer(timer)
-                              : name == u"TimeoutTimer"   ? queue_->get_TimeoutTimer(timer)
-                              : name == u"HeartbeatTimer" ? queue_->get_HeartbeatTimer(timer)
-                                                          : queue_->get_DiagRefreshTimer(timer);
+                                 : name == u"TimeoutTimer"   ? queue_->get_TimeoutTimer(timer)
+                                 : name == u"HeartbeatTimer" ? queue_->get_HeartbeatTimer(timer)
+                                                             : queue_->get_DiagRefreshTimer(timer);
   result = timer == nullptr ? automation::ObjectRef() : std::make_shared<TimerDispatch>(timer);
   return status;
 }
 
 std::error_code QueueDispatch::Call(std::u16string_view name, std::span<automation::Variant> args,
-                                 automation::Variant*) {
+                                    automation::Variant*) {
   if (Find(name, MemberKind::kMethod) == nullptr) return RuntimeError::kMemberNotFound;
   if (!args.empty()) return RuntimeError::kWrongArgumentCount;
   return name == u"UnloadQueue" ? queue_->UnloadQueue() : queue_->InactivityComplete();

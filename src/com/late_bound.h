@@ -18,10 +18,11 @@ class QueueDispatch final : public platform::automation::Dispatch {
  public:
   explicit QueueDispatch(std::shared_ptr<clsMsgQueue> queue) : queue_(std::move(queue)) {}
 
-  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name,
+                                            const platform::automation::Variant& value) override;
   [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
   [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
-                    platform::automation::Variant* result) override;
+                                     platform::automation::Variant* result) override;
 
   // The name of a member's dispatch identifier, or empty when none has it.
   static std::u16string_view NameOf(std::int32_t dispid);
@@ -35,10 +36,11 @@ class TimerDispatch final : public platform::automation::Dispatch {
  public:
   explicit TimerDispatch(std::shared_ptr<platform::Timer> timer) : timer_(std::move(timer)) {}
 
-  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name,
+                                            const platform::automation::Variant& value) override;
   [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
   [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
-                    platform::automation::Variant* result) override;
+                                     platform::automation::Variant* result) override;
 
  private:
   std::shared_ptr<platform::Timer> timer_;

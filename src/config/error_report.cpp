@@ -5,11 +5,11 @@
 #include <new>
 
 #include "config/error_styles.h"
-#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "platform/automation/date.h"
 #include "platform/automation/dispatch.h"
 #include "platform/clock/clock.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::config {
 

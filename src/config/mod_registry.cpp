@@ -67,7 +67,8 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
     if (!status && type == platform::reg_type::kSz) {
       // The buffer is as many characters as the value has bytes, so a value
       // stored without a NUL comes back whole.
-      if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kInvalidProcedureCall);
+      if (size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+        Raise(RuntimeError::kInvalidProcedureCall);
       std::string buffer(size, ' ');
       std::uint32_t capacity = size;
       const std::error_code second =
@@ -77,7 +78,8 @@ ValueRead ReadValue(platform::RegistryKey root, std::u16string_view key_path, st
         result.read.text = FromRegistryText(buffer);
       } else {
         // The NUL's position is kept in a 16-bit signed integer.
-        if (nul + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) Raise(RuntimeError::kOverflow);
+        if (nul + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
+          Raise(RuntimeError::kOverflow);
         result.read.text = FromRegistryText(std::string_view(buffer).substr(0, nul));
       }
       result.text_read = true;
@@ -106,8 +108,8 @@ SettingRead ReadRegString(platform::RegistryKey root, std::u16string_view key_pa
                        [&] { return ReadValue(root, key_path, value_name).read; });
 }
 
-std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path,
-                            std::u16string_view value_name, std::u16string_view default_value) noexcept {
+std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name,
+                            std::u16string_view default_value) noexcept {
   return QuietRecovery(std::u16string(), [&] {
     ValueRead value = ReadValue(root, key_path, value_name);
     if (value.text_read) return std::move(value.read.text);
@@ -125,7 +127,8 @@ void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std
     // cannot be made leaves no key, and the write below fails on it in turn.
     static_cast<void>(key.Create(registry, root, ToRegistryText(key_path)));
     std::string bytes = ToRegistryText(value);
-    if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) Raise(RuntimeError::kOverflow);
+    if (bytes.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+      Raise(RuntimeError::kOverflow);
     const auto size = static_cast<std::uint32_t>(bytes.size() + 1);
     bytes.push_back('\0');
     // Dropped as well: the process goes on with the value it already has.
@@ -137,8 +140,8 @@ void SaveRegString(platform::RegistryKey root, std::u16string_view key_path, std
   Ignoring([&] { static_cast<void>(key.Close()); });
 }
 
-std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section,
-                             std::u16string_view value_name, std::u16string_view default_value) noexcept {
+std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,
+                             std::u16string_view default_value) noexcept {
   // The fallback is built inside a recovery of its own: not even copying
   // the default may let an exception out.
   return QuietRecovery(std::u16string(), [&] {
@@ -150,8 +153,9 @@ std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view s
 
 SettingRead ReadAppSetting(std::u16string_view app_word, std::u16string_view section,
                            std::u16string_view value_name) noexcept {
-  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, RuntimeError::kOutOfMemory},
-                       [&] { return ReadRegString(platform::kHkeyLocalMachine, AppKeyPath(app_word, section), value_name); });
+  return QuietRecovery(SettingRead{SettingFound::kUnreadable, {}, RuntimeError::kOutOfMemory}, [&] {
+    return ReadRegString(platform::kHkeyLocalMachine, AppKeyPath(app_word, section), value_name);
+  });
 }
 
 void SaveAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,

@@ -25,8 +25,8 @@ std::u16string FromRegistryText(std::string_view bytes);
 // A REG_SZ value, cut at its first NUL; `default_value` when the key or
 // value is missing or the value is not REG_SZ; "" when reading it failed
 // part-way (no memory for the buffer, a NUL beyond position 32767).
-std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path,
-                            std::u16string_view value_name, std::u16string_view default_value) noexcept;
+std::u16string GetRegString(platform::RegistryKey root, std::u16string_view key_path, std::u16string_view value_name,
+                            std::u16string_view default_value) noexcept;
 
 // Writes a REG_SZ value with a terminating NUL, creating the key and its
 // path. A write that fails is dropped silently.
@@ -54,8 +54,8 @@ SettingRead ReadRegString(platform::RegistryKey root, std::u16string_view key_pa
                           std::u16string_view value_name) noexcept;
 
 // An application setting: HKEY_LOCAL_MACHINE\Software\Ostrel\<app>\<section>.
-std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section,
-                             std::u16string_view value_name, std::u16string_view default_value) noexcept;
+std::u16string GetAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,
+                             std::u16string_view default_value) noexcept;
 void SaveAppSetting(std::u16string_view app_word, std::u16string_view section, std::u16string_view value_name,
                     std::u16string_view value) noexcept;
 SettingRead ReadAppSetting(std::u16string_view app_word, std::u16string_view section,

@@ -16,9 +16,9 @@ enum class ReportLevel {
 struct ReportSite {
   std::u16string_view module;
   std::u16string_view procedure;
-  bool calls_clear;        // the report ends with Clear
+  bool calls_clear;  // the report ends with Clear
   ReportLevel level;
-  bool sets_result_code;   // the handler first makes the error number the result
+  bool sets_result_code;  // the handler first makes the error number the result
 };
 
 namespace sites {
@@ -44,10 +44,10 @@ inline constexpr ReportSite kInitApplicationVariables{u"modGlobals", u"InitAppli
 
 // Every reporting site of the system; no procedure outside this list reports.
 inline constexpr std::array kAll{
-    &kFormLoad,         &kGetGuid,           &kGuidString,          &kWorkerTimer,
-    &kTimeOutTimer,     &kHeartBeatTimer,    &kDiagRefreshTimer,    &kInactivityComplete,
-    &kMessageCreate,    &kMessageLoad,       &kMessageNextMessage,  &kMessagesCreate,
-    &kMessagesLoad,     &kMessagesFirstMsg,  &kQueueClassInitialize, &kInitApplicationVariables,
+    &kFormLoad,      &kGetGuid,          &kGuidString,           &kWorkerTimer,
+    &kTimeOutTimer,  &kHeartBeatTimer,   &kDiagRefreshTimer,     &kInactivityComplete,
+    &kMessageCreate, &kMessageLoad,      &kMessageNextMessage,   &kMessagesCreate,
+    &kMessagesLoad,  &kMessagesFirstMsg, &kQueueClassInitialize, &kInitApplicationVariables,
 };
 }  // namespace sites
 

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "config/error_styles.h"
-#include "platform/core/error_codes.h"
 #include "config/report_sites.h"
+#include "platform/core/error_codes.h"
 #include "store/list_lock.h"
 
 namespace dovel::engine {
@@ -81,14 +81,10 @@ void frmMsgQueue::Form_Unload() {
   // and clearing Parent may release that client object.
   const std::shared_ptr<frmMsgQueue> self = weak_from_this().lock();
   std::shared_ptr<QueueEvents> parent;
-  config::Ignoring([&] { m_bUnloading = true; },
-                   [&] { tmrTimeOut_->SetEnabled(false); },
-                   [&] { tmrWorker_->SetEnabled(false); },
-                   [&] { tmrHeartBeat_->SetEnabled(false); },
-                   [&] { tmrDiagRefresh_->SetEnabled(false); },
-                   [&] { m_oWorkQueue.reset(); },
-                   [&] { m_oCurrentMsg.reset(); },
-                   [&] { m_oLastSentMsg.reset(); },
+  config::Ignoring([&] { m_bUnloading = true; }, [&] { tmrTimeOut_->SetEnabled(false); },
+                   [&] { tmrWorker_->SetEnabled(false); }, [&] { tmrHeartBeat_->SetEnabled(false); },
+                   [&] { tmrDiagRefresh_->SetEnabled(false); }, [&] { m_oWorkQueue.reset(); },
+                   [&] { m_oCurrentMsg.reset(); }, [&] { m_oLastSentMsg.reset(); },
                    [&] { parent = std::move(Parent); });
 }
 
@@ -124,8 +120,7 @@ void frmMsgQueue::tmrWorker_Timer() {
   config::Reporting(
       {sites::kWorkerTimer, WorkQueueGUID},
       [&] {
-        if (!m_bInactive && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning &&
-            m_iInactivityTimeout != 0) {
+        if (!m_bInactive && !m_bDisconnecting && !m_bUnattended && !m_bPanelEventWarning && m_iInactivityTimeout != 0) {
           SuperviseInactivity(last);
         }
         Dispatch(msg, cur);

@@ -13,7 +13,8 @@ constexpr float kSecondsPerDay = 86400.0f;
 InactivityDeadline::Reading InactivityDeadline::Now(platform::Clock& clock) {
   using namespace std::chrono;
   const platform::LocalDateTime now = clock.Now();
-  const sys_days day = year{now.year} / month{static_cast<unsigned>(now.month)} / std::chrono::day{static_cast<unsigned>(now.day)};
+  const sys_days day = year{now.year} / month{static_cast<unsigned>(now.month)} /
+                       std::chrono::day{static_cast<unsigned>(now.day)};
   return Reading{platform::SecondsSinceMidnightOf(now), day.time_since_epoch().count()};
 }
 

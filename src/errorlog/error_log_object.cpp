@@ -83,7 +83,8 @@ std::error_code ToErrorNumber(const Variant& from, std::int32_t& number) {
   double value = 0;
   if (std::holds_alternative<automation::Empty>(v)) value = 0;
   else if (auto* i16 = std::get_if<std::int16_t>(&v)) value = *i16;
-  else if (auto* ref = std::get_if<automation::Int16Ref>(&v); ref != nullptr && ref->target != nullptr) value = *ref->target;
+  else if (auto* ref = std::get_if<automation::Int16Ref>(&v); ref != nullptr && ref->target != nullptr)
+    value = *ref->target;
   else if (auto* d = std::get_if<double>(&v)) value = *d;
   else if (auto* b = std::get_if<bool>(&v)) value = *b ? -1 : 0;
   else if (auto* text = std::get_if<std::u16string>(&v)) {
@@ -107,9 +108,7 @@ bool IsPlainFileName(std::u16string_view name) {
   return true;
 }
 
-bool IsLineBreaking(char16_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
-}
+bool IsLineBreaking(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029; }
 
 // Text for one field: no control character may split the line or the fields.
 std::string Field(std::u16string_view text) {
@@ -258,9 +257,8 @@ std::error_code ErrorLogObject::LogError() const {
 
   std::string line = DateField(pending_->date);
   for (const std::string& field :
-       {TimeField(pending_->time), Field(app_name_), Field(app_version_), Field(file_section_),
-        Field(pending_->module), Field(pending_->procedure), std::to_string(pending_->number),
-        std::to_string(pending_->level)}) {
+       {TimeField(pending_->time), Field(app_name_), Field(app_version_), Field(file_section_), Field(pending_->module),
+        Field(pending_->procedure), std::to_string(pending_->number), std::to_string(pending_->level)}) {
     line += '\t';
     line += field;
   }
@@ -272,7 +270,9 @@ std::error_code ErrorLogObject::LogError() const {
 
   const fs::path directory = LogDirectory();
   if (!EnsureDirectory(directory)) return RuntimeError::kPathFileAccess;
-  return AppendLine(directory / automation::ToUtf8(app_error_file_), line) ? std::error_code{} : std::error_code(RuntimeError::kPathFileAccess);
+  return AppendLine(directory / automation::ToUtf8(app_error_file_), line)
+             ? std::error_code{}
+             : std::error_code(RuntimeError::kPathFileAccess);
 }
 
 void RegisterErrorLogSubstitute(automation::ClassTable& table) {

@@ -19,7 +19,6 @@ inline constexpr std::string_view kDefaultLogDirectory = "/var/log/dovel";
 inline constexpr std::string_view kWindowsLogSubdirectory = "Dovel\\Log";
 inline constexpr const char* kLogDirectoryVariable = "DOVEL_LOG_DIR";
 
-
 // The error-logging object the system creates by programmatic identifier,
 // for hosts without the Windows component. It keeps one pending report:
 // Add fills it, AddlText adds a remark, LogError appends it to the log and
@@ -50,10 +49,11 @@ inline constexpr const char* kLogDirectoryVariable = "DOVEL_LOG_DIR";
 // Threads: one object per apartment thread, like the component it replaces.
 class ErrorLogObject final : public platform::automation::Dispatch {
  public:
-  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name,
+                                            const platform::automation::Variant& value) override;
   [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
   [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
-                    platform::automation::Variant* result) override;
+                                     platform::automation::Variant* result) override;
 
  private:
   struct Report {

@@ -62,8 +62,8 @@ bool ViewStringEquals(const std::byte* view, std::uint32_t offset, std::u16strin
   }
   for (std::size_t i = 0; i < value.size(); ++i) {
     const std::size_t at = offset + 2 * i;
-    const auto unit = static_cast<char16_t>(std::to_integer<unsigned>(view[at]) |
-                                            std::to_integer<unsigned>(view[at + 1]) << 8);
+    const auto unit =
+        static_cast<char16_t>(std::to_integer<unsigned>(view[at]) | std::to_integer<unsigned>(view[at + 1]) << 8);
     if (unit != value[i]) return false;
   }
   return true;
@@ -80,8 +80,8 @@ std::int16_t GetView16(const std::byte* view, std::uint32_t offset) {
   CheckRange(view, offset, 2);
   std::byte bytes[2];
   std::memcpy(bytes, view + offset, 2);
-  return static_cast<std::int16_t>(std::to_integer<std::uint16_t>(bytes[0]) |
-                                   std::to_integer<std::uint16_t>(bytes[1]) << 8);
+  return static_cast<std::int16_t>(std::to_integer<std::uint16_t>(bytes[0]) | std::to_integer<std::uint16_t>(bytes[1])
+                                                                                  << 8);
 }
 
 void PutViewBytes(std::byte* view, std::uint32_t offset, const std::uint8_t* bytes, std::int32_t count) {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "config/error_styles.h"
-#include "platform/core/error_codes.h"
 #include "platform/automation/conversions.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
 #include "store/fields.h"
@@ -139,16 +139,15 @@ void clsMessage::Data(const automation::Variant& varVal) {
 
     // Convert every element before the count is written, so a refused value
     // leaves the field exactly as it was.
-    const std::vector<std::uint8_t> bytes =
-        count > 0 ? ConvertDataElements(varVal, count) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> bytes = count > 0 ? ConvertDataElements(varVal, count)
+                                                      : std::vector<std::uint8_t>{};
     PutView16(view, layout::kDataCount, static_cast<std::int16_t>(count));
     if (count > 0) PutViewBytes(view, layout::kDataBytes, bytes.data(), count);
   });
 }
 
 std::u16string clsMessage::OwnerName() const {
-  return PassingOn(
-      [&] { return ReadCountedText(block_.View(), layout::kOwnerNameCount, layout::kTextCapacityBytes); });
+  return PassingOn([&] { return ReadCountedText(block_.View(), layout::kOwnerNameCount, layout::kTextCapacityBytes); });
 }
 
 void clsMessage::OwnerName(std::u16string_view szVal) {

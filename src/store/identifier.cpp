@@ -16,7 +16,10 @@ bool IsHexDigit(char16_t unit) {
 char16_t PunctuationAt(std::size_t index) {
   switch (index) {
     case 0: return u'{';
-    case 9: case 14: case 19: case 24: return u'-';
+    case 9:
+    case 14:
+    case 19:
+    case 24: return u'-';
     case Identifier::kLength - 1: return u'}';
     default: return u'\0';
   }

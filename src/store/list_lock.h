@@ -18,8 +18,7 @@ class ListLock {
   // How long the server's tick waits before it gives up for this tick.
   static constexpr std::uint32_t kTickTimeoutMs = 20;
 
-  ListLock(const clsMessages& list, std::uint32_t timeout_ms)
-      : list_(list), status_(list.block_.Lock(timeout_ms)) {}
+  ListLock(const clsMessages& list, std::uint32_t timeout_ms) : list_(list), status_(list.block_.Lock(timeout_ms)) {}
   ~ListLock() {
     if (!status_) list_.block_.Unlock();
   }

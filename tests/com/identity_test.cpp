@@ -155,8 +155,8 @@ struct IdlDeclaration {
 };
 
 std::string WithoutComments(const std::string& text) {
-  return std::regex_replace(std::regex_replace(text, std::regex(R"(//[^\n]*)"), ""),
-                            std::regex(R"(/\*[\s\S]*?\*/)"), "");
+  return std::regex_replace(std::regex_replace(text, std::regex(R"(//[^\n]*)"), ""), std::regex(R"(/\*[\s\S]*?\*/)"),
+                            "");
 }
 
 // Every declaration with a body; references inside a coclass have none.
@@ -247,9 +247,9 @@ TEST_F(DovelIdl, DeclaresExactlyTheLibraryClassAndInterfacesOfTheTable) {
   for (auto it = std::sregex_iterator(idl_.begin(), idl_.end(), kGuid); it != std::sregex_iterator(); ++it) {
     named.insert(Upper(it->str()));
   }
-  EXPECT_EQ(named, (std::multiset<std::string>{Bare(com::kTypeLibraryGuid), Bare(com::kClassGuid),
-                                               Bare(com::kInterfaceGuid), Bare(com::kEventInterfaceGuid),
-                                               Bare(com::kTimerInterfaceGuid)}));
+  EXPECT_EQ(named,
+            (std::multiset<std::string>{Bare(com::kTypeLibraryGuid), Bare(com::kClassGuid), Bare(com::kInterfaceGuid),
+                                        Bare(com::kEventInterfaceGuid), Bare(com::kTimerInterfaceGuid)}));
 }
 
 TEST_F(DovelIdl, LibraryHasTheTablesGuidVersionLocaleAndHelpString) {

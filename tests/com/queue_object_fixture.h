@@ -61,7 +61,9 @@ struct EventLog {
   com::clsMsgQueue::Sink Sink() {
     return [this](com::QueueEvent e) { events.push_back(e); };
   }
-  std::size_t Count(com::QueueEvent e) const { return static_cast<std::size_t>(std::count(events.begin(), events.end(), e)); }
+  std::size_t Count(com::QueueEvent e) const {
+    return static_cast<std::size_t>(std::count(events.begin(), events.end(), e));
+  }
 };
 
 }  // namespace dovel::testing

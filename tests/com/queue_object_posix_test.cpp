@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "store/cls_messages.h"
 #include "queue_object_fixture.h"
+#include "store/cls_messages.h"
 
 namespace dovel::com {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/error_codes.h"
 #include "config/mod_globals.h"
 #include "platform/clock/settable_clock.h"
+#include "platform/core/error_codes.h"
 #include "support/recording_error_object.h"
 
 namespace dovel::config {
@@ -54,7 +54,8 @@ TEST_F(ErrorStyles, ReportingReportsThenRunsTheExitSection) {
 
 TEST_F(ErrorStyles, ReportingRunsTheExitSectionAfterSuccessWithoutAReport) {
   std::vector<int> order;
-  Reporting(sites::kFormLoad, [&] { order.push_back(1); }, [&] { order.push_back(2); });
+  Reporting(
+      sites::kFormLoad, [&] { order.push_back(1); }, [&] { order.push_back(2); });
   EXPECT_THAT(order, ElementsAre(1, 2));
   EXPECT_TRUE(recording_->calls().empty());
 }
@@ -62,14 +63,17 @@ TEST_F(ErrorStyles, ReportingRunsTheExitSectionAfterSuccessWithoutAReport) {
 TEST_F(ErrorStyles, ErrorsInTheExitSectionAreIgnored) {
   bool exit_started = false;
   // Were the exit section's error to escape, the noexcept would end the test binary.
-  Reporting(sites::kHeartBeatTimer, [] {}, [&] {
-    exit_started = true;
-    Raise(RuntimeError::kOverflow);
-  });
+  Reporting(
+      sites::kHeartBeatTimer, [] {},
+      [&] {
+        exit_started = true;
+        Raise(RuntimeError::kOverflow);
+      });
   EXPECT_TRUE(exit_started);
   EXPECT_TRUE(recording_->calls().empty());
 
-  Reporting(sites::kHeartBeatTimer, [] { Raise(RuntimeError::kTypeMismatch); }, [] { throw std::runtime_error("exit"); });
+  Reporting(
+      sites::kHeartBeatTimer, [] { Raise(RuntimeError::kTypeMismatch); }, [] { throw std::runtime_error("exit"); });
   EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kTypeMismatch)));
 }
 
@@ -78,7 +82,9 @@ TEST_F(ErrorStyles, ReportingMapsForeignExceptionsToErrorNumbers) {
   Reporting({sites::kTimeOutTimer, u"a"}, [] { throw std::bad_alloc(); });
   Reporting({sites::kTimeOutTimer, u"b"}, [] { throw std::logic_error("bug"); });
   Reporting({sites::kTimeOutTimer, u"c"}, [] { throw 3; });
-  EXPECT_THAT(ReportedNumbers(), ElementsAre(ErrorNumber(RuntimeError::kOutOfMemory), ErrorNumber(RuntimeError::kInvalidProcedureCall), ErrorNumber(RuntimeError::kInvalidProcedureCall)));
+  EXPECT_THAT(ReportedNumbers(),
+              ElementsAre(ErrorNumber(RuntimeError::kOutOfMemory), ErrorNumber(RuntimeError::kInvalidProcedureCall),
+                          ErrorNumber(RuntimeError::kInvalidProcedureCall)));
 }
 
 class ReportingResultAtEverySite : public ErrorStyles, public ::testing::WithParamInterface<const ReportSite*> {};

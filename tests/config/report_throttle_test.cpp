@@ -50,9 +50,8 @@ TEST_F(ReportThrottling, TheFirstReportIsAsAlwaysThenOneAMinuteWithTheCount) {
     clock_.AdvanceMilliseconds(2);
   }
   FailAt(worker_);
-  EXPECT_EQ(recording_->Members(),
-            (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Clear", u"Add", u"AddlText=",
-                                         u"LogError", u"Clear"}));
+  EXPECT_EQ(recording_->Members(), (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Clear", u"Add",
+                                                                u"AddlText=", u"LogError", u"Clear"}));
   EXPECT_THAT(Texts(), ElementsAre(u"", u"repeated 30000 times since the last report"));
   EXPECT_EQ(recording_->Reports()[1].args.at(0), automation::Variant(std::int32_t{2}));
   EXPECT_EQ(recording_->Reports()[1].args.at(8), automation::Variant(std::u16string(u"tmrWorker_Timer()")));

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 
 #include "engine_fixture.h"
-#include "store/cls_message.h"
 #include "store/block_layout.h"
+#include "store/cls_message.h"
 #include "store/cls_messages.h"
 #include "store/store_test_support.h"
 
@@ -20,8 +20,7 @@ using testing::Waiting;
 TEST_F(EngineTest, ThreeMessagesGoOutInChainOrderOnePerTick) {
   const auto engine = Start();
   auto client = ClientOf(*engine);
-  const std::vector<std::u16string> posted = {Posted(client, u"one"), Posted(client, u"two"),
-                                                Posted(client, u"three")};
+  const std::vector<std::u16string> posted = {Posted(client, u"one"), Posted(client, u"two"), Posted(client, u"three")};
   std::vector<std::u16string> sent;
   parent_->on_event = [&](const std::string& event) {
     ASSERT_EQ(event, "SendData");
@@ -191,7 +190,8 @@ TEST_F(EngineTest, UnloadInsideSendDataEndsTheTickWithEveryTimerDisabled) {
   Posted(client, u"two");
   parent_->on_event = [&](const std::string&) { engine->Form_Unload(); };
   Advance(500);
-  for (const auto& timer : {engine->tmrWorker(), engine->tmrTimeOut(), engine->tmrHeartBeat(), engine->tmrDiagRefresh()}) {
+  for (const auto& timer :
+       {engine->tmrWorker(), engine->tmrTimeOut(), engine->tmrHeartBeat(), engine->tmrDiagRefresh()}) {
     EXPECT_FALSE(timer->Enabled());
   }
   Advance(10'000);

@@ -101,7 +101,8 @@ TEST_F(EngineTest, StopTwiceIsQuietAndKeepsTheIdentifiers) {
   engine->Form_Unload();
   engine->Form_Unload();
   EXPECT_EQ(engine->Parent, nullptr);
-  for (const auto& timer : {engine->tmrWorker(), engine->tmrTimeOut(), engine->tmrHeartBeat(), engine->tmrDiagRefresh()}) {
+  for (const auto& timer :
+       {engine->tmrWorker(), engine->tmrTimeOut(), engine->tmrHeartBeat(), engine->tmrDiagRefresh()}) {
     EXPECT_FALSE(timer->Enabled());
   }
   EXPECT_EQ(engine->tmrHeartBeat()->Interval(), 100);  // intervals are left alone

@@ -52,7 +52,7 @@ class ErrorLog : public ::testing::Test {
   }
 
   static std::error_code Report(automation::Dispatch& object, std::array<Variant, 14> args,
-                             std::u16string remark = u"") {
+                                std::u16string remark = u"") {
     if (const std::error_code error = object.Call(u"Add", args, nullptr)) return error;
     if (const std::error_code error = object.PutProperty(u"AddlText", remark)) return error;
     return object.Call(u"LogError", {}, nullptr);

@@ -21,12 +21,13 @@ using ::testing::ElementsAre;
 TEST_F(ErrorLog, OneReportIsOneLineInANewDirectory) {
   StartUp(object_);
   std::int16_t level = 7;
-  ASSERT_EQ(Report(object_, AddArguments(13, u"frmMsgQueue", u"Form_Load()", automation::Int16Ref{&level})), std::error_code());
+  ASSERT_EQ(Report(object_, AddArguments(13, u"frmMsgQueue", u"Form_Load()", automation::Int16Ref{&level})),
+            std::error_code());
 
   EXPECT_THAT(Lines(), ElementsAre("2000-01-01\t18:00:00\tDovel\t1.0.31\tCOMM\tfrmMsgQueue\tForm_Load()\t13\t7"));
-  EXPECT_EQ(fs::status(log_dir_).permissions() & fs::perms::all,
-            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                fs::perms::others_exec);
+  EXPECT_EQ(fs::status(log_dir_).permissions() & fs::perms::all, fs::perms::owner_all | fs::perms::group_read |
+                                                                     fs::perms::group_exec | fs::perms::others_read |
+                                                                     fs::perms::others_exec);
 }
 
 TEST_F(ErrorLog, UnwritableLocationsGiveAnErrorNumber) {

@@ -17,7 +17,8 @@ using ::testing::ElementsAre;
 
 TEST_F(ErrorLog, ReportsAppendAndARemarkIsTheLastField) {
   StartUp(object_);
-  ASSERT_EQ(Report(object_, AddArguments(5, u"clsMessage", u"Create()", std::int16_t{10}, 46095, 0.5)), std::error_code());
+  ASSERT_EQ(Report(object_, AddArguments(5, u"clsMessage", u"Create()", std::int16_t{10}, 46095, 0.5)),
+            std::error_code());
   ASSERT_EQ(object_.Call(u"Clear", {}, nullptr), std::error_code());
   ASSERT_EQ(Report(object_, AddArguments(1392, u"clsMessages", u"FirstMsg[Get]", std::int16_t{-3}, 46095, 0),
                    u"chain broken at 17"),
@@ -95,7 +96,9 @@ TEST_F(ErrorLog, TextIsWrittenAsUtf8) {
   ASSERT_EQ(Report(object_, AddArguments(1, u"m\u00F6d", u"p", std::int16_t{0}), u"\U0001F600"), std::error_code());
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(Fields(lines[0]).at(5), "m\xC3\xB6" "d");
+  EXPECT_EQ(Fields(lines[0]).at(5),
+            "m\xC3\xB6"
+            "d");
   EXPECT_EQ(Fields(lines[0]).at(9), "\xF0\x9F\x98\x80");
 }
 
@@ -108,7 +111,8 @@ TEST_F(ErrorLog, LogErrorWithoutAFileNameIsABadFileName) {
 TEST_F(ErrorLog, TheFileNameCannotLeaveTheLogDirectory) {
   StartUp(object_);
   for (const char16_t* name : {u"", u".", u"..", u"../escape.err", u"sub/x.err", u"C:\\logs\\x.err", u"a\nb"}) {
-    EXPECT_EQ(object_.PutProperty(u"AppErrorFile", name), RuntimeError::kInvalidPropertyValue) << automation::ToUtf8(name);
+    EXPECT_EQ(object_.PutProperty(u"AppErrorFile", name), RuntimeError::kInvalidPropertyValue)
+        << automation::ToUtf8(name);
   }
   Variant file;
   ASSERT_EQ(object_.GetProperty(u"AppErrorFile", file), std::error_code());

@@ -23,11 +23,11 @@ namespace dovel {
 namespace {
 
 namespace automation = platform::automation;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using platform::kHkeyLocalMachine;
 using platform::reg_type::kDword;
 using platform::reg_type::kSz;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using testing::ReadStored;
 using testing::RecordingErrorObject;
 using testing::RunTogether;
@@ -57,7 +57,9 @@ class InitApplicationVariablesTest : public ::testing::Test {
     g_oErrorObject.reset();
   }
 
-  std::string Stored(const char* key, const char* name) { return ReadStored(store_, kHkeyLocalMachine, key, name).bytes; }
+  std::string Stored(const char* key, const char* name) {
+    return ReadStored(store_, kHkeyLocalMachine, key, name).bytes;
+  }
   void Store(const char* key, const char* name, std::string_view bytes) {
     ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, key, name, kSz, bytes), std::error_code());
   }
@@ -88,9 +90,8 @@ TEST_F(InitApplicationVariablesTest, AnEmptyStoreGetsTheDefaultsWrittenBack) {
   ASSERT_EQ(created_.size(), 1u);
   EXPECT_EQ(g_oErrorObject, created_[0]);
   const auto& calls = created_[0]->calls();
-  ASSERT_EQ(created_[0]->Members(),
-            (std::vector<std::u16string>{u"AppName=", u"AppVersion=", u"WarningLevel=", u"AppErrorFile=",
-                                         u"FileSection="}));
+  ASSERT_EQ(created_[0]->Members(), (std::vector<std::u16string>{u"AppName=", u"AppVersion=", u"WarningLevel=",
+                                                                 u"AppErrorFile=", u"FileSection="}));
   EXPECT_EQ(calls[0].args[0], automation::Variant(std::u16string(u"Comm")));
   EXPECT_EQ(calls[1].args[0], automation::Variant(std::u16string(u"1.0.31")));
   EXPECT_EQ(calls[2].args[0], automation::Variant(std::int16_t{5})) << "a 16-bit integer by value";
@@ -134,8 +135,8 @@ TEST_P(AcceptedNumbers, AreConvertedAndLeftAsStored) {
 INSTANTIATE_TEST_SUITE_P(Grammar, AcceptedNumbers,
                          ::testing::Values(Accepted{"  250  ", 250}, Accepted{"0", 0}, Accepted{"2.5", 2},
                                            Accepted{"3.5", 4}, Accepted{"\t7\t", 7}, Accepted{"+12", 12},
-                                           Accepted{"1e2", 100}, Accepted{"-32768", -32768},
-                                           Accepted{"32767", 32767}, Accepted{"-7.5", -8}));
+                                           Accepted{"1e2", 100}, Accepted{"-32768", -32768}, Accepted{"32767", 32767},
+                                           Accepted{"-7.5", -8}));
 
 struct Rejected {
   std::string stored;
@@ -163,10 +164,9 @@ TEST_P(RejectedNumbers, AreReportedAndTheDefaultIsUsedWhileTheTextStays) {
 
   ASSERT_EQ(created_.size(), 1u) << "the error log exists before the settings are converted";
   EXPECT_EQ(g_oErrorObject, created_[0]);
-  EXPECT_EQ(created_[0]->Members(),
-            (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Add", u"AddlText=", u"LogError",
-                                         u"AppName=", u"AppVersion=", u"WarningLevel=", u"AppErrorFile=",
-                                         u"FileSection="}));
+  EXPECT_EQ(created_[0]->Members(), (std::vector<std::u16string>{u"Add", u"AddlText=", u"LogError", u"Add",
+                                                                 u"AddlText=", u"LogError", u"AppName=", u"AppVersion=",
+                                                                 u"WarningLevel=", u"AppErrorFile=", u"FileSection="}));
   for (const auto& add : created_[0]->Reports()) {
     EXPECT_EQ(add.args.at(0), automation::Variant(GetParam().error));
     EXPECT_EQ(add.args.at(7), automation::Variant(std::u16string(u"modGlobals")));
@@ -209,8 +209,7 @@ class UnreadableRegistry final : public platform::Registry {
   std::error_code OpenKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
     return store_.OpenKey(root, sub_key, key);
   }
-  std::error_code CreateKey(platform::RegistryKey root, std::string_view sub_key,
-                            platform::RegistryKey& key) override {
+  std::error_code CreateKey(platform::RegistryKey root, std::string_view sub_key, platform::RegistryKey& key) override {
     return store_.CreateKey(root, sub_key, key);
   }
   std::error_code QueryValue(platform::RegistryKey, std::string_view, std::uint32_t*, std::uint8_t*,

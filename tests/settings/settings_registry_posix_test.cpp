@@ -64,7 +64,8 @@ TEST_F(SettingsRegistryTest, AnythingButTextGivesTheDefault) {
   EXPECT_EQ(GetRegString(kHkeyLocalMachine, u"Software\\Missing", u"Other", u"d"), u"d") << "no such key";
   const std::uint32_t dword = 250;
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "StandardPollRate", kDword,
-                        std::string_view(reinterpret_cast<const char*>(&dword), 4)), std::error_code());
+                        std::string_view(reinterpret_cast<const char*>(&dword), 4)),
+            std::error_code());
   EXPECT_EQ(Get(u"StandardPollRate"), u"default");
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Expand", platform::reg_type::kExpandSz, "%X%"),
             std::error_code());
@@ -92,7 +93,8 @@ TEST_F(SettingsRegistryTest, SavingWritesTextWithOneNulAndCreatesThePath) {
   // Over a number, and with characters the 8-bit side cannot hold.
   const std::uint32_t dword = 7;
   ASSERT_EQ(WriteStored(store_, kHkeyLocalMachine, kComm, "Name", kDword,
-                        std::string_view(reinterpret_cast<const char*>(&dword), 4)), std::error_code());
+                        std::string_view(reinterpret_cast<const char*>(&dword), 4)),
+            std::error_code());
   SaveRegString(kHkeyLocalMachine, kComm16, u"Name", u"\u00E9\u20AC");
   stored = ReadStored(store_, kHkeyLocalMachine, kComm, "Name");
   EXPECT_EQ(stored.type, kSz);

@@ -19,7 +19,8 @@ constexpr std::u16string_view kUpper = u"{0F8FAD5B-D9CB-469F-A165-70867728950E}"
 constexpr std::u16string_view kLower = u"{0f8fad5b-d9cb-469f-a165-70867728950e}";
 
 TEST(Identifier, TakesTheRegistryFormInEitherCaseAndKeepsItAsGiven) {
-  for (const std::u16string_view text : {kUpper, kLower, std::u16string_view(u"{0f8FAD5b-D9cb-469F-a165-70867728950E}")}) {
+  for (const std::u16string_view text :
+       {kUpper, kLower, std::u16string_view(u"{0f8FAD5b-D9cb-469F-a165-70867728950E}")}) {
     Identifier id;
     ASSERT_EQ(Identifier::Parse(text, id), std::error_code()) << std::string(text.begin(), text.end());
     EXPECT_EQ(id.view(), text);
@@ -32,8 +33,8 @@ TEST(Identifier, TakesTheRegistryFormInEitherCaseAndKeepsItAsGiven) {
 
 TEST(Identifier, AnyOtherLengthIsRefusedWith160WhateverTheText) {
   const std::u16string upper(kUpper);
-  for (const std::u16string& text : {std::u16string(), upper.substr(0, 37), upper + u"}", std::u16string(39, u'x'),
-                                     std::u16string(1, u'{')}) {
+  for (const std::u16string& text :
+       {std::u16string(), upper.substr(0, 37), upper + u"}", std::u16string(39, u'x'), std::u16string(1, u'{')}) {
     Identifier id = Identifier::From(kLower);
     EXPECT_EQ(Identifier::Parse(text, id), RuntimeError::kBadIdentifierLength) << text.size();
     EXPECT_EQ(id, Identifier::From(kLower)) << "a refusal changed the value";
@@ -68,8 +69,7 @@ TEST(Identifier, FromRaisesTheRefusalInItsOwnSpace) {
             SystemError::kInvalidName);
   // Same numbers, other spaces: not to be mistaken for these.
   EXPECT_NE(RaisedNumber([] { Identifier::From(u"{short}"); }), SystemStatus(160));
-  EXPECT_NE(RaisedNumber([] { Identifier::From(u"[0F8FAD5B-D9CB-469F-A165-70867728950E]"); }),
-            RuntimeStatus(123));
+  EXPECT_NE(RaisedNumber([] { Identifier::From(u"[0F8FAD5B-D9CB-469F-A165-70867728950E]"); }), RuntimeStatus(123));
 }
 
 TEST(Identifier, FromAGuidIsItsRegistryForm) {

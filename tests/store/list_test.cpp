@@ -4,16 +4,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/core/error_codes.h"
 #include "platform/automation/text.h"
+#include "platform/child_process/child_process.h"
+#include "platform/core/error_codes.h"
 #include "store/block_layout.h"
 #include "store/cls_message.h"
 #include "store/cls_messages.h"
 #include "store/list_walk.h"
-#include "platform/child_process/child_process.h"
+#include "store_test_support.h"
 #include "support/identifiers.h"
 #include "support/recording_error_object.h"
-#include "store_test_support.h"
 
 namespace dovel::store {
 namespace {

@@ -7,9 +7,9 @@
 #include "store/block_layout.h"
 #include "store/block_primitives.h"
 #include "store/cls_message.h"
+#include "store_test_support.h"
 #include "support/identifiers.h"
 #include "support/recording_error_object.h"
-#include "store_test_support.h"
 
 namespace dovel::store {
 namespace {
@@ -171,13 +171,19 @@ TEST_F(MessageLayout, DataRoundTripsAndRefusalsLeaveTheFieldAsItWas) {
   EXPECT_EQ(message_.Data(), automation::Variant(automation::ByteArray{0, {7, 255, 12}}));
 
   const auto before = raw_->Snapshot();
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::VariantArray{0, {std::int16_t{1}, std::int16_t{300}}}); }),
+  EXPECT_EQ(RaisedNumber([&] {
+              message_.Data(automation::VariantArray{0, {std::int16_t{1}, std::int16_t{300}}});
+            }),
             RuntimeError::kOverflow);
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::VariantArray{0, {std::u16string(u"x")}}); }),
+  EXPECT_EQ(RaisedNumber([&] {
+              message_.Data(automation::VariantArray{0, {std::u16string(u"x")}});
+            }),
             RuntimeError::kTypeMismatch);
   EXPECT_EQ(RaisedNumber([&] { message_.Data(std::u16string(u"not an array")); }), RuntimeError::kTypeMismatch);
   EXPECT_EQ(RaisedNumber([&] { message_.Data(std::int32_t{5}); }), RuntimeError::kTypeMismatch);
-  EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::ByteArray{0, std::vector<std::uint8_t>(257, 9)}); }),
+  EXPECT_EQ(RaisedNumber([&] {
+              message_.Data(automation::ByteArray{0, std::vector<std::uint8_t>(257, 9)});
+            }),
             RuntimeError::kInvalidPropertyValue);
   EXPECT_EQ(RaisedNumber([&] { message_.Data(automation::ByteArray{1, {1, 2}}); }), RuntimeError::kSubscriptOutOfRange);
   EXPECT_EQ(raw_->Snapshot(), before);

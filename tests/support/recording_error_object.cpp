@@ -24,7 +24,7 @@ std::error_code RecordingErrorObject::GetProperty(std::u16string_view, automatio
 }
 
 std::error_code RecordingErrorObject::Call(std::u16string_view name, std::span<automation::Variant> args,
-                                        automation::Variant*) {
+                                           automation::Variant*) {
   Received call{std::u16string(name), std::vector<automation::Variant>(args.begin(), args.end()), 0};
   for (const auto& arg : args) {
     if (arg.Is<automation::Int16Ref>() && arg.As<automation::Int16Ref>().target != nullptr) {

@@ -20,10 +20,11 @@ class RecordingErrorObject final : public platform::automation::Dispatch {
     std::int16_t level_seen_by_reference = 0;
   };
 
-  [[nodiscard]] std::error_code PutProperty(std::u16string_view name, const platform::automation::Variant& value) override;
+  [[nodiscard]] std::error_code PutProperty(std::u16string_view name,
+                                            const platform::automation::Variant& value) override;
   [[nodiscard]] std::error_code GetProperty(std::u16string_view name, platform::automation::Variant& result) override;
   [[nodiscard]] std::error_code Call(std::u16string_view name, std::span<platform::automation::Variant> args,
-                    platform::automation::Variant* result) override;
+                                     platform::automation::Variant* result) override;
 
   // Makes the named member (e.g. u"Add" or u"AddlText=") fail with `number`.
   void FailMember(std::u16string member, std::int32_t number) { failing_.push_back({std::move(member), number}); }

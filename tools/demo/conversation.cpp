@@ -141,8 +141,8 @@ int Conversation::Run() {
   Must(queue_->get_TimeoutTimer(timer));
   Arm(timer, kTimeoutMs);
 
-  platform::ChildProcess poster({platform::CurrentExecutablePath(), "--poster", ToUtf8(work), ToUtf8(current),
-                                 ToUtf8(last)});
+  platform::ChildProcess poster(
+      {platform::CurrentExecutablePath(), "--poster", ToUtf8(work), ToUtf8(current), ToUtf8(last)});
   for (int i = 0; i < 3; ++i) Say("second process: " + poster.ReadLine());
 
   bool gave_up = false;

@@ -27,7 +27,9 @@ ComMsgQueue::~ComMsgQueue() {
   if (!watch.expired()) platform::com_server::ServerLifetime::Lock();
 }
 
-STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) { return ErrorNumber(queue_->put_Disconnecting(IsTrue(bVal))); }
+STDMETHODIMP ComMsgQueue::put_Disconnecting(VARIANT_BOOL bVal) {
+  return ErrorNumber(queue_->put_Disconnecting(IsTrue(bVal)));
+}
 
 STDMETHODIMP ComMsgQueue::put_InactivityTimeout(SHORT iVal) { return ErrorNumber(queue_->put_InactivityTimeout(iVal)); }
 
@@ -35,7 +37,9 @@ STDMETHODIMP ComMsgQueue::put_PanelEventWarning(VARIANT_BOOL bVal) {
   return ErrorNumber(queue_->put_PanelEventWarning(IsTrue(bVal)));
 }
 
-STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) { return ErrorNumber(queue_->put_Unattended(IsTrue(bVal))); }
+STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) {
+  return ErrorNumber(queue_->put_Unattended(IsTrue(bVal)));
+}
 
 STDMETHODIMP ComMsgQueue::InactivityComplete() { return ErrorNumber(queue_->InactivityComplete()); }
 
@@ -81,13 +85,9 @@ HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {
 
 STDMETHODIMP ComMsgQueue::get_WorkQueueGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_WorkQueueGUID, szVal); }
 
-STDMETHODIMP ComMsgQueue::get_CurrentMsgGUID(BSTR* szVal) {
-  return GetGuid(&clsMsgQueue::get_CurrentMsgGUID, szVal);
-}
+STDMETHODIMP ComMsgQueue::get_CurrentMsgGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_CurrentMsgGUID, szVal); }
 
-STDMETHODIMP ComMsgQueue::get_LastSentMsgGUID(BSTR* szVal) {
-  return GetGuid(&clsMsgQueue::get_LastSentMsgGUID, szVal);
-}
+STDMETHODIMP ComMsgQueue::get_LastSentMsgGUID(BSTR* szVal) { return GetGuid(&clsMsgQueue::get_LastSentMsgGUID, szVal); }
 
 STDMETHODIMP ComMsgQueue::UnloadQueue() { return ErrorNumber(queue_->UnloadQueue()); }
 

@@ -44,8 +44,8 @@ com_server::ClassRegistration QueueClass() {
   r.description = win32::WideFromUtf8(com::kClassDescription);
   r.server = com_server::ClassRegistration::Server::kLocal;
   r.type_library = &LIBID_Dovel;
-  r.type_library_version =
-      std::to_wstring(com::kTypeLibraryVersion.major) + L"." + std::to_wstring(com::kTypeLibraryVersion.minor);
+  r.type_library_version = std::to_wstring(com::kTypeLibraryVersion.major) + L"." +
+                           std::to_wstring(com::kTypeLibraryVersion.minor);
   return r;
 }
 

@@ -51,8 +51,8 @@ VARIANT* Source(const VARIANT& from) { return const_cast<VARIANT*>(&from); }
 
 // Fills a fresh one-dimensional array; `fill` gets the element storage.
 template <class Fill>
-[[nodiscard]] std::error_code MakeVector(VARTYPE element_type, std::int32_t lower_bound, std::size_t count,
-                                         VARIANT& to, Fill fill) {
+[[nodiscard]] std::error_code MakeVector(VARTYPE element_type, std::int32_t lower_bound, std::size_t count, VARIANT& to,
+                                         Fill fill) {
   SAFEARRAY* array = SafeArrayCreateVector(element_type, lower_bound, static_cast<ULONG>(count));
   if (array == nullptr) return RuntimeError::kOutOfMemory;
   // Owned from here on: a failure below frees it, elements filled included.
@@ -202,49 +202,27 @@ std::error_code FromVariant(const VARIANT& from, Variant& to) {
     return FromVariant(value.get(), to);
   }
   switch (V_VT(&from)) {
-    case VT_EMPTY:
-      to = Empty{};
-      return {};
+    case VT_EMPTY: to = Empty{}; return {};
     case VT_ERROR:
       if (V_ERROR(&from) != DISP_E_PARAMNOTFOUND) return RuntimeError::kTypeMismatch;
       to = Missing{};
       return {};
-    case VT_I2:
-      to = static_cast<std::int16_t>(V_I2(&from));
-      return {};
-    case VT_UI1:
-      to = static_cast<std::int16_t>(V_UI1(&from));
-      return {};
-    case VT_I1:
-      to = static_cast<std::int16_t>(V_I1(&from));
-      return {};
-    case VT_I4:
-      to = static_cast<std::int32_t>(V_I4(&from));
-      return {};
-    case VT_UI2:
-      to = static_cast<std::int32_t>(V_UI2(&from));
-      return {};
-    case VT_R8:
-      to = static_cast<double>(V_R8(&from));
-      return {};
-    case VT_R4:
-      to = static_cast<double>(V_R4(&from));
-      return {};
-    case VT_DATE:
-      to = Date{V_DATE(&from)};
-      return {};
+    case VT_I2: to = static_cast<std::int16_t>(V_I2(&from)); return {};
+    case VT_UI1: to = static_cast<std::int16_t>(V_UI1(&from)); return {};
+    case VT_I1: to = static_cast<std::int16_t>(V_I1(&from)); return {};
+    case VT_I4: to = static_cast<std::int32_t>(V_I4(&from)); return {};
+    case VT_UI2: to = static_cast<std::int32_t>(V_UI2(&from)); return {};
+    case VT_R8: to = static_cast<double>(V_R8(&from)); return {};
+    case VT_R4: to = static_cast<double>(V_R4(&from)); return {};
+    case VT_DATE: to = Date{V_DATE(&from)}; return {};
     case VT_BSTR: {
       const BSTR text = V_BSTR(&from);
       to = text == nullptr ? std::u16string()
                            : std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
       return {};
     }
-    case VT_BOOL:
-      to = V_BOOL(&from) != VARIANT_FALSE;
-      return {};
-    case VT_DISPATCH:
-      to = WrapDispatch(V_DISPATCH(&from));
-      return {};
+    case VT_BOOL: to = V_BOOL(&from) != VARIANT_FALSE; return {};
+    case VT_DISPATCH: to = WrapDispatch(V_DISPATCH(&from)); return {};
     case VT_UNKNOWN: {
       IUnknown* unknown = V_UNKNOWN(&from);
       if (unknown == nullptr) {
@@ -264,13 +242,10 @@ std::error_code FromVariant(const VARIANT& from, Variant& to) {
     case VT_INT:
     case VT_UINT:
     case VT_I8:
-    case VT_UI8:
-      return NumberFromVariant(from, to, true);
+    case VT_UI8: return NumberFromVariant(from, to, true);
     case VT_CY:
-    case VT_DECIMAL:
-      return NumberFromVariant(from, to, false);
-    default:
-      return RuntimeError::kTypeMismatch;
+    case VT_DECIMAL: return NumberFromVariant(from, to, false);
+    default: return RuntimeError::kTypeMismatch;
   }
 }
 

@@ -35,8 +35,8 @@ class ComPtr {
 
   ComPtr(ComPtr&& other) noexcept : object_(other.detach()) {}
   template <class U>
-    requires std::convertible_to<U*, T*>
-  ComPtr(ComPtr<U>&& other) noexcept : object_(other.detach()) {}  // NOLINT: upcasts are implicit
+    requires std::convertible_to<U*, T*> ComPtr(ComPtr<U>&& other)
+  noexcept : object_(other.detach()) {}  // NOLINT: upcasts are implicit
 
   ComPtr& operator=(ComPtr&& other) noexcept {
     if (this != &other) {

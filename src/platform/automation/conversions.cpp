@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -127,13 +127,9 @@ double RoundHalfToEven(double value) {
   return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
 }
 
-std::error_code ToByte(const Variant& from, std::uint8_t& value) {
-  return ToInteger(from, value, 0, 255);
-}
+std::error_code ToByte(const Variant& from, std::uint8_t& value) { return ToInteger(from, value, 0, 255); }
 
-std::error_code ToInt16(const Variant& from, std::int16_t& value) {
-  return ToInteger(from, value, -32768, 32767);
-}
+std::error_code ToInt16(const Variant& from, std::int16_t& value) { return ToInteger(from, value, -32768, 32767); }
 
 std::error_code ToInt32(const Variant& from, std::int32_t& value) {
   return ToInteger(from, value, -2147483648.0, 2147483647.0);

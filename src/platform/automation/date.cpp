@@ -26,8 +26,8 @@ Date TimePart(const LocalDateTime& moment) {
 }
 
 LocalDateTime ToLocalDateTime(Date date) {
-  constexpr double kFirst = -657434.0;   // 100-01-01
-  constexpr double kLast = 2958465.0;    // 9999-12-31
+  constexpr double kFirst = -657434.0;  // 100-01-01
+  constexpr double kLast = 2958465.0;   // 9999-12-31
   const double value = std::isfinite(date.value) ? std::clamp(date.value, kFirst, kLast + 0.99999) : 0.0;
   // Negative dates count whole days back but the time forward from midnight.
   const double whole_days = std::trunc(value);

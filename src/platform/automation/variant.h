@@ -61,8 +61,8 @@ using ObjectRef = std::shared_ptr<Dispatch>;
 // stored or passed on the wire.
 class Variant {
  public:
-  using Value = std::variant<Empty, Missing, std::int16_t, Int16Ref, std::int32_t, double, Date,
-                             std::u16string, bool, ByteArray, VariantArray, ObjectRef>;
+  using Value = std::variant<Empty, Missing, std::int16_t, Int16Ref, std::int32_t, double, Date, std::u16string, bool,
+                             ByteArray, VariantArray, ObjectRef>;
 
   Variant() = default;
   template <class T>

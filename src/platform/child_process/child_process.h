@@ -33,11 +33,11 @@ class ChildProcess {
 
  private:
 #ifdef _WIN32
-  void* process_ = nullptr;     // HANDLEs; null when not open
+  void* process_ = nullptr;  // HANDLEs; null when not open
   void* to_child_ = nullptr;
   void* from_child_ = nullptr;
   bool started_ = false;
-  bool terminated_ = false;     // ended by us, not by itself
+  bool terminated_ = false;  // ended by us, not by itself
 #else
   int pid_ = -1;
   int to_child_ = -1;

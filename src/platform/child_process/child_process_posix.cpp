@@ -1,8 +1,8 @@
 #include "platform/child_process/child_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>

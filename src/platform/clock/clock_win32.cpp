@@ -12,7 +12,7 @@ class Win32Clock final : public Clock {
   LocalDateTime Now() override {
     SYSTEMTIME local{};
     GetLocalTime(&local);
-    return LocalDateTime{local.wYear, local.wMonth,  local.wDay,         local.wHour,
+    return LocalDateTime{local.wYear,   local.wMonth,  local.wDay,         local.wHour,
                          local.wMinute, local.wSecond, local.wMilliseconds};
   }
 };

@@ -78,10 +78,8 @@ bool IsPeerGone(HRESULT hr) {
     case CO_E_OBJNOTCONNECTED:
     case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
     case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
-      return true;
-    default:
-      return false;
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE): return true;
+    default: return false;
   }
 }
 
@@ -123,8 +121,8 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
   return E_NOTIMPL;
 }
 
-HRESULT FindConnectionPoint(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source,
-                            REFIID wanted, IConnectionPoint** out) {
+HRESULT FindConnectionPoint(IConnectionPointContainer* owner, REFIID event_iid, EventSource& source, REFIID wanted,
+                            IConnectionPoint** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (wanted != event_iid) return CONNECT_E_NOCONNECTION;

@@ -31,10 +31,10 @@ win32::ComPtr<IUnknown> CreateBridge() {
 const InprocClass& ServedClass() {
   static const InprocClass served = [] {
     const DispatchClass& served_class = ServedDispatchClass();
-    return InprocClass{{ToGuid(served_class.class_id), win32::WideFromUtf8(served_class.prog_id),
-                        win32::WideFromUtf8(served_class.description), ClassRegistration::Server::kInProcess,
-                        nullptr, L""},
-                       &CreateBridge};
+    return InprocClass{
+        {ToGuid(served_class.class_id), win32::WideFromUtf8(served_class.prog_id),
+         win32::WideFromUtf8(served_class.description), ClassRegistration::Server::kInProcess, nullptr, L""},
+        &CreateBridge};
   }();
   return served;
 }

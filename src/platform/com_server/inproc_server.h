@@ -14,7 +14,7 @@ namespace dovel::platform::com_server {
 // entry points DllGetClassObject, DllCanUnloadNow, DllRegisterServer and
 // DllUnregisterServer (list them in the DLL's .def file).
 struct InprocClass {
-  ClassRegistration registration;  // server kInProcess
+  ClassRegistration registration;       // server kInProcess
   win32::ComPtr<IUnknown> (*create)();  // one new object, or nothing
 };
 

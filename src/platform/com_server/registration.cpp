@@ -9,9 +9,7 @@
 namespace dovel::platform::com_server {
 namespace {
 
-[[nodiscard]] HRESULT FromStatus(LSTATUS status) {
-  return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
-}
+[[nodiscard]] HRESULT FromStatus(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
 // Sets the value `name` (nullptr: the key's default value) of HKCR\`path`,
 // creating the key as needed.

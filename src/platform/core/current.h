@@ -31,8 +31,7 @@ class Current {
 template <class Interface>
 class ScopedOverride {
  public:
-  explicit ScopedOverride(Interface& replacement)
-      : previous_(Current<Interface>::override_.exchange(&replacement)) {}
+  explicit ScopedOverride(Interface& replacement) : previous_(Current<Interface>::override_.exchange(&replacement)) {}
   ~ScopedOverride() { Current<Interface>::override_.store(previous_); }
   ScopedOverride(const ScopedOverride&) = delete;
   ScopedOverride& operator=(const ScopedOverride&) = delete;

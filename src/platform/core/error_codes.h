@@ -32,12 +32,12 @@ enum class SystemError : std::int32_t {
   kInvalidParameter = 87,
   kDiskFull = 112,
   kInvalidName = 123,
-  kBadPathname = 161,   // an empty component in a registry key path
+  kBadPathname = 161,  // an empty component in a registry key path
   kAlreadyExists = 183,
   kFilenameExcedRange = 206,
   kMoreData = 234,  // the caller's buffer is too small
   kWaitTimeout = 258,
-  kNoMoreItems = 259,  // enumeration past the last entry
+  kNoMoreItems = 259,       // enumeration past the last entry
   kRegistryCorrupt = 1009,  // the store is corrupt or not a registry store
   kRegistryIoFailed = 1016,
   kKeyDeleted = 1018,  // the open key no longer exists
@@ -57,10 +57,10 @@ enum class RuntimeError : std::int32_t {
   kTypeMismatch = 13,
   kNotAttached = kTypeMismatch,
   kInternalError = 51,
-  kBadFileName = 52,  // LogError before a usable AppErrorFile
+  kBadFileName = 52,     // LogError before a usable AppErrorFile
   kPathFileAccess = 75,  // directory or file cannot be written
   kObjectNotSet = 91,
-  kBadIdentifierLength = 160,  // an identifier that is not exactly 38 characters
+  kBadIdentifierLength = 160,   // an identifier that is not exactly 38 characters
   kInvalidPropertyValue = 380,  // also: a value too long for its field
   kCannotCreateObject = 429,
   kNoAutomation = 430,
@@ -81,7 +81,7 @@ enum class RuntimeError : std::int32_t {
 enum class HResult : std::int32_t {
   kNoConnection = static_cast<std::int32_t>(0x80040200u),  // CONNECT_E_NOCONNECTION
   // A call from a thread other than the one that created the object.
-  kWrongThread = static_cast<std::int32_t>(0x8001010Eu),  // RPC_E_WRONG_THREAD
+  kWrongThread = static_cast<std::int32_t>(0x8001010Eu),        // RPC_E_WRONG_THREAD
   kParameterNotFound = static_cast<std::int32_t>(0x80020004u),  // DISP_E_PARAMNOTFOUND
 };
 
@@ -106,9 +106,7 @@ inline std::error_code make_error_code(SystemError e) noexcept {
 inline std::error_code make_error_code(RuntimeError e) noexcept {
   return {static_cast<int>(e), runtime_error_category()};
 }
-inline std::error_code make_error_code(HResult e) noexcept {
-  return {static_cast<int>(e), hresult_category()};
-}
+inline std::error_code make_error_code(HResult e) noexcept { return {static_cast<int>(e), hresult_category()}; }
 
 // A number met at an edge, taken into its space. Success (0) in any space
 // is the empty status, so `if (status)` always means "failed".
@@ -122,9 +120,6 @@ inline std::int32_t ErrorNumber(const std::error_code& status) noexcept {
 }
 template <class Code>
   requires std::is_error_code_enum_v<Code>
-constexpr std::int32_t ErrorNumber(Code code) noexcept {
-  return static_cast<std::int32_t>(code);
-}
+constexpr std::int32_t ErrorNumber(Code code) noexcept { return static_cast<std::int32_t>(code); }
 
 }  // namespace dovel
-

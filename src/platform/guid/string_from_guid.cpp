@@ -7,9 +7,7 @@ namespace {
 
 constexpr int kFormattedLength = 38;
 
-char16_t HexDigit(unsigned value) {
-  return static_cast<char16_t>(value < 10 ? u'0' + value : u'A' + (value - 10));
-}
+char16_t HexDigit(unsigned value) { return static_cast<char16_t>(value < 10 ? u'0' + value : u'A' + (value - 10)); }
 
 void PutHex(char16_t*& out, std::uint64_t value, int digits) {
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {

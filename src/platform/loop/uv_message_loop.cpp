@@ -93,9 +93,7 @@ void UvMessageLoop::Post(std::function<void()> work) {
   ExpectUvSuccess(uv_async_send(posted_signal_.get()), "uv_async_send");
 }
 
-void UvMessageLoop::OnPosted(uv_async_t* signal) {
-  static_cast<UvMessageLoop*>(signal->data)->RunPostedWork();
-}
+void UvMessageLoop::OnPosted(uv_async_t* signal) { static_cast<UvMessageLoop*>(signal->data)->RunPostedWork(); }
 
 void UvMessageLoop::RunPostedWork() {
   // Only the work queued when the signal arrived: work that keeps posting

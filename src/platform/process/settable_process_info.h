@@ -10,8 +10,7 @@ namespace dovel::platform {
 // Process facts that tests choose.
 class SettableProcessInfo final : public ProcessInfo {
  public:
-  SettableProcessInfo(std::string name, FileVersionNumbers version)
-      : name_(std::move(name)), version_(version) {}
+  SettableProcessInfo(std::string name, FileVersionNumbers version) : name_(std::move(name)), version_(version) {}
 
   std::string ExecutableName() override;
   FileVersionNumbers FileVersion() override;

@@ -100,8 +100,10 @@ void WarnUnusable(const std::string& path, std::string_view reason) {
     std::lock_guard lock(mutex);
     if (!warned.insert(path).second) return;
   }
-  std::fprintf(stderr, "dovel: registry store %s is unusable (%s); settings fall back to defaults and the file is left unchanged\n",
-               Printable(path).c_str(), Printable(reason).c_str());
+  std::fprintf(
+      stderr,
+      "dovel: registry store %s is unusable (%s); settings fall back to defaults and the file is left unchanged\n",
+      Printable(path).c_str(), Printable(reason).c_str());
 }
 
 std::error_code StatusFromErrno(int error) {
@@ -464,8 +466,7 @@ std::error_code Store::BeginWrite() {
   return {};
 }
 
-std::error_code Store::FindKey(RegistryKey root, const std::vector<std::string>& path, bool create,
-                               std::int64_t& id) {
+std::error_code Store::FindKey(RegistryKey root, const std::vector<std::string>& path, bool create, std::int64_t& id) {
   Statement find(db(), "SELECT id FROM reg_key WHERE parent = ?1 AND folded = ?2");
   if (find.prepared() != SQLITE_OK) return Fail(find.prepared());
   std::int64_t current = 0;
@@ -695,8 +696,7 @@ namespace {
 // Opens `key`'s store for reading and finds the key's row, for listing it:
 // a store that does not exist yet, or a root with no row yet, has nothing to
 // list (kNoMoreItems); a key that vanished is reported as missing.
-std::error_code OpenForListing(Store& store, RegistryKey root, const std::vector<std::string>& path,
-                               std::int64_t& id) {
+std::error_code OpenForListing(Store& store, RegistryKey root, const std::vector<std::string>& path, std::int64_t& id) {
   if (const auto s = store.BeginRead()) return s == SystemError::kFileNotFound ? SystemError::kNoMoreItems : s;
   if (const auto s = store.FindKey(root, path, false, id)) {
     return s == SystemError::kFileNotFound && path.empty() ? SystemError::kNoMoreItems : s;

@@ -98,8 +98,7 @@ HRESULT PutById(IDispatch* object, DISPID id, VARIANT value) {
 
 HRESULT GetById(IDispatch* object, DISPID id, ScopedVariant& result) {
   DISPPARAMS none{};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, result.put(), nullptr,
-                        nullptr);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, result.put(), nullptr, nullptr);
 }
 
 HRESULT CallById(IDispatch* object, DISPID id) {

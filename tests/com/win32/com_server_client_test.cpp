@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -152,8 +152,8 @@ TEST_F(ComServerClient, RegistrationLeadsToThePublishedClassAndTypeLibrary) {
   };
   EXPECT_EQ(class_value(L"ProgID"), prog_id);
   EXPECT_EQ(class_value(L"TypeLib"), ToWide(published::kLibraryGuid));
-  EXPECT_EQ(class_value(L"Version"), std::to_wstring(published::kLibraryMajor) + L"." +
-                                         std::to_wstring(published::kLibraryMinor));
+  EXPECT_EQ(class_value(L"Version"),
+            std::to_wstring(published::kLibraryMajor) + L"." + std::to_wstring(published::kLibraryMinor));
 
   ComPtr<ITypeLib> registered;
   ASSERT_EQ(LoadRegTypeLib(GuidOf(published::kLibraryGuid), published::kLibraryMajor, published::kLibraryMinor,
@@ -197,8 +197,8 @@ TEST_F(ComServerClient, TimerPropertiesHandOutTheLiveTimers) {
   EXPECT_EQ(value->vt, VT_BOOL);
   EXPECT_EQ(value->boolVal, VARIANT_TRUE);
 
-  for (auto getter : {&_clsMsgQueue::get_HeartbeatTimer, &_clsMsgQueue::get_DiagRefreshTimer,
-                      &_clsMsgQueue::get_TimeoutTimer}) {
+  for (auto getter :
+       {&_clsMsgQueue::get_HeartbeatTimer, &_clsMsgQueue::get_DiagRefreshTimer, &_clsMsgQueue::get_TimeoutTimer}) {
     ComPtr<IDispatch> timer = Timer(queue.get(), getter);
     ASSERT_TRUE(timer);
     ASSERT_EQ(GetById(timer.get(), IdOfName(timer.get(), L"Interval"), value), S_OK);
@@ -316,7 +316,7 @@ TEST_F(ComServerClient, UnloadQueueInsideSendDataStopsTheEngine) {
 TEST_F(ComServerClient, TwoObjectsHaveTwoEnginesAndSixIdentifiers) {
   ComPtr<_clsMsgQueue> first = NewQueue(), second = NewQueue();
   ASSERT_TRUE(first && second);
-  const std::set<std::u16string> identifiers{WorkQueue(first.get()), Current(first.get()), LastSent(first.get()),
+  const std::set<std::u16string> identifiers{WorkQueue(first.get()),  Current(first.get()),  LastSent(first.get()),
                                              WorkQueue(second.get()), Current(second.get()), LastSent(second.get())};
   EXPECT_EQ(identifiers.size(), 6u);
 
@@ -342,9 +342,9 @@ bool Contains(const std::vector<std::string>& lines, const std::string& wanted) 
   return std::find(lines.begin(), lines.end(), wanted) != lines.end();
 }
 
-const std::vector<std::string> kStartUpCalls{
-    "put AppName BSTR:Dovel", "put AppVersion BSTR:1.0.1", "put WarningLevel I2:5",
-    "put AppErrorFile BSTR:Comm.err", "put FileSection BSTR:COMM"};
+const std::vector<std::string> kStartUpCalls{"put AppName BSTR:Dovel", "put AppVersion BSTR:1.0.1",
+                                             "put WarningLevel I2:5", "put AppErrorFile BSTR:Comm.err",
+                                             "put FileSection BSTR:COMM"};
 
 TEST_F(ComServerClient, ErrorObjectIsSetUpAndGetsTheStandardReport) {
   std::filesystem::remove(std::filesystem::path(ERROR_CALLS_FILE));
@@ -364,7 +364,8 @@ TEST_F(ComServerClient, ErrorObjectIsSetUpAndGetsTheStandardReport) {
   EXPECT_EQ(queue->UnloadQueue(), S_OK);
 
   const std::vector<std::string> calls = RecordedCalls();
-  const auto add = std::find_if(calls.begin(), calls.end(), [](const std::string& l) { return l.rfind("call Add ", 0) == 0; });
+  const auto add =
+      std::find_if(calls.begin(), calls.end(), [](const std::string& l) { return l.rfind("call Add ", 0) == 0; });
   ASSERT_NE(add, calls.end());
   // Number, date, time, module, procedure, the level by reference; the rest
   // left out. Then the remark, the log, the reset.

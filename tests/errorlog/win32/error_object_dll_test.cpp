@@ -1,7 +1,7 @@
 // ErrorObject.dll as its users reach it: through COM, late-bound, by name.
+#include <windows.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <objbase.h>
 
 #include <array>

@@ -51,10 +51,9 @@ class ScriptedObject final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    static const std::map<std::wstring, DISPID> kMembers = {{L"Value", kValue}, {L"Echo", kEcho},
-                                                           {L"Order", kOrder}, {L"Bump", kBump},
-                                                           {L"Fail", kFail},   {L"Child", kChild},
-                                                           {L"Raw", kRaw}};
+    static const std::map<std::wstring, DISPID> kMembers = {{L"Value", kValue}, {L"Echo", kEcho}, {L"Order", kOrder},
+                                                            {L"Bump", kBump},   {L"Fail", kFail}, {L"Child", kChild},
+                                                            {L"Raw", kRaw}};
     if (count != 1) return E_INVALIDARG;
     const auto found = kMembers.find(names[0]);
     if (found == kMembers.end()) {
@@ -111,10 +110,8 @@ class ScriptedObject final : public IDispatch {
         V_VT(result) = VT_DISPATCH;
         V_DISPATCH(result) = win32::ComPtr<IDispatch>::Share(child).detach();
         return S_OK;
-      case kRaw:
-        return result != nullptr ? VariantCopy(result, &raw_.get()) : S_OK;
-      default:
-        return DISP_E_MEMBERNOTFOUND;
+      case kRaw: return result != nullptr ? VariantCopy(result, &raw_.get()) : S_OK;
+      default: return DISP_E_MEMBERNOTFOUND;
     }
   }
 
@@ -261,20 +258,56 @@ TEST(ComDispatch, OtherResultTypesConvertWithoutLossOrAreATypeMismatch) {
     return object->Call(u"Raw", {}, &result);
   };
   Variant result;
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI1; V_UI1(&v) = 200; }, result), std::error_code());
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_UI1;
+                  V_UI1(&v) = 200;
+                },
+                result),
+            std::error_code());
   EXPECT_EQ(result, Variant(std::int16_t{200}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_UI2; V_UI2(&v) = 60000; }, result), std::error_code());
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_UI2;
+                  V_UI2(&v) = 60000;
+                },
+                result),
+            std::error_code());
   EXPECT_EQ(result, Variant(std::int32_t{60000}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 77; }, result), std::error_code());
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_I8;
+                  V_I8(&v) = 77;
+                },
+                result),
+            std::error_code());
   EXPECT_EQ(result, Variant(std::int32_t{77}));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_I8; V_I8(&v) = 1LL << 40; }, result), std::error_code());
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_I8;
+                  V_I8(&v) = 1LL << 40;
+                },
+                result),
+            std::error_code());
   EXPECT_EQ(result, Variant(1099511627776.0));
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_R4; V_R4(&v) = 0.5f; }, result), std::error_code());
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_R4;
+                  V_R4(&v) = 0.5f;
+                },
+                result),
+            std::error_code());
   EXPECT_EQ(result, Variant(0.5));
 
   result = std::int32_t{-1};
   EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_NULL; }, result), RuntimeError::kTypeMismatch);
-  EXPECT_EQ(read_raw([](VARIANT& v) { V_VT(&v) = VT_ERROR; V_ERROR(&v) = E_FAIL; }, result), RuntimeError::kTypeMismatch);
+  EXPECT_EQ(read_raw(
+                [](VARIANT& v) {
+                  V_VT(&v) = VT_ERROR;
+                  V_ERROR(&v) = E_FAIL;
+                },
+                result),
+            RuntimeError::kTypeMismatch);
   EXPECT_EQ(read_raw(
                 [](VARIANT& v) {
                   SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};

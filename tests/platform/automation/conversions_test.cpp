@@ -29,8 +29,8 @@ INSTANTIATE_TEST_SUITE_P(Numbers, ParseNumberAccepts,
                          ::testing::Values(Parsed{u"0", 0}, Parsed{u"42", 42}, Parsed{u"  42\t", 42},
                                            Parsed{u"\t -7 ", -7}, Parsed{u"+3", 3}, Parsed{u"1.5", 1.5},
                                            Parsed{u".5", 0.5}, Parsed{u"5.", 5}, Parsed{u"-0.25", -0.25},
-                                           Parsed{u"1e3", 1000}, Parsed{u"2.5E-1", 0.25},
-                                           Parsed{u"1e+2", 100}, Parsed{u"007", 7}));
+                                           Parsed{u"1e3", 1000}, Parsed{u"2.5E-1", 0.25}, Parsed{u"1e+2", 100},
+                                           Parsed{u"007", 7}));
 
 class ParseNumberRejects : public ::testing::TestWithParam<std::u16string> {};
 
@@ -41,9 +41,9 @@ TEST_P(ParseNumberRejects, WithTypeMismatchAndValueUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, ParseNumberRejects,
-                         ::testing::Values(u"", u" ", u"\t", u"1,5", u"0x10", u"inf", u"-inf", u"nan",
-                                           u"12abc", u"+", u"-", u".", u"1e", u"1e+", u"e5", u"1 2",
-                                           u"- 1", u"1..2", u"1.2.3", u"\u0661"));
+                         ::testing::Values(u"", u" ", u"\t", u"1,5", u"0x10", u"inf", u"-inf", u"nan", u"12abc", u"+",
+                                           u"-", u".", u"1e", u"1e+", u"e5", u"1 2", u"- 1", u"1..2", u"1.2.3",
+                                           u"\u0661"));
 
 TEST(ParseNumber, ValueTooLargeForADoubleIsOverflow) {
   double value = 0;
@@ -122,8 +122,10 @@ INSTANTIATE_TEST_SUITE_P(
         Coercion{"Int32_Minus1", Variant(std::int32_t{-1}), {}, -1, RuntimeError::kOverflow, 0},
         Coercion{"Int32_32767", Variant(std::int32_t{32767}), {}, 32767, RuntimeError::kOverflow, 0},
         Coercion{"Int32_32768", Variant(std::int32_t{32768}), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
-        Coercion{"Int32_Minus32769", Variant(std::int32_t{-32769}), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
-        Coercion{"Double_32767_5_RoundsUpOut", Variant(32767.5), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
+        Coercion{"Int32_Minus32769", Variant(std::int32_t{-32769}), RuntimeError::kOverflow, 0, RuntimeError::kOverflow,
+                 0},
+        Coercion{"Double_32767_5_RoundsUpOut", Variant(32767.5), RuntimeError::kOverflow, 0, RuntimeError::kOverflow,
+                 0},
         Coercion{"Double_32766_5_RoundsDownIn", Variant(32766.5), {}, 32766, RuntimeError::kOverflow, 0},
         Coercion{"Double_Minus32768_5_RoundsToEvenIn", Variant(-32768.5), {}, -32768, RuntimeError::kOverflow, 0},
         Coercion{"Double_Minus32769_5_Out", Variant(-32769.5), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
@@ -132,19 +134,20 @@ INSTANTIATE_TEST_SUITE_P(
         Coercion{"Double_Minus0_5_RoundsToZero", Variant(-0.5), {}, 0, {}, 0},
         Coercion{"Double_Infinity", Variant(std::numeric_limits<double>::infinity()), RuntimeError::kOverflow, 0,
                  RuntimeError::kOverflow, 0},
-        Coercion{"Double_NaN", Variant(std::numeric_limits<double>::quiet_NaN()), RuntimeError::kOverflow, 0, RuntimeError::kOverflow,
-                 0},
+        Coercion{"Double_NaN", Variant(std::numeric_limits<double>::quiet_NaN()), RuntimeError::kOverflow, 0,
+                 RuntimeError::kOverflow, 0},
         Coercion{"Date", Variant(Date{2.5}), {}, 2, {}, 2},
         Coercion{"True", Variant(true), {}, -1, RuntimeError::kOverflow, 0},
-        Coercion{"False", Variant(false), {}, 0, {}, 0},
-        Coercion{"PaddedText", Variant(u"  250  "), {}, 250, {}, 250},
+        Coercion{"False", Variant(false), {}, 0, {}, 0}, Coercion{"PaddedText", Variant(u"  250  "), {}, 250, {}, 250},
         Coercion{"TextWithExponent", Variant(u"2.5e2"), {}, 250, {}, 250},
         Coercion{"TextOutOfRange", Variant(u"70000"), RuntimeError::kOverflow, 0, RuntimeError::kOverflow, 0},
         Coercion{"NonNumericText", Variant(u"12abc"), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
         Coercion{"EmptyText", Variant(u""), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
         Coercion{"Missing", Variant(Missing{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
-        Coercion{"ByteArray", Variant(ByteArray{0, {1}}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
-        Coercion{"VariantArray", Variant(VariantArray{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0},
+        Coercion{"ByteArray", Variant(ByteArray{0, {1}}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch,
+                 0},
+        Coercion{"VariantArray", Variant(VariantArray{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch,
+                 0},
         Coercion{"Object", Variant(ObjectRef{}), RuntimeError::kTypeMismatch, 0, RuntimeError::kTypeMismatch, 0}),
     CoercionName);
 

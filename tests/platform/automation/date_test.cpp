@@ -53,9 +53,9 @@ TEST(AutomationDate, RoundTripsEverySecondOfADay) {
 }
 
 TEST(AutomationDate, RoundTripsDaysAcrossTheRange) {
-  for (const LocalDateTime& day : {At(100, 1, 1), At(1600, 2, 29), At(1899, 12, 29), At(1899, 12, 30),
-                                   At(1900, 2, 28), At(1900, 3, 1), At(1970, 1, 1), At(2000, 2, 29),
-                                   At(2038, 1, 19), At(9999, 12, 31)}) {
+  for (const LocalDateTime& day :
+       {At(100, 1, 1), At(1600, 2, 29), At(1899, 12, 29), At(1899, 12, 30), At(1900, 2, 28), At(1900, 3, 1),
+        At(1970, 1, 1), At(2000, 2, 29), At(2038, 1, 19), At(9999, 12, 31)}) {
     EXPECT_EQ(ToLocalDateTime(DatePart(day)), day) << DatePart(day).value;
   }
 }

@@ -59,17 +59,21 @@ TEST_P(InvalidUtf8, BecomesReplacementCharactersWithoutSwallowingNeighbours) {
   EXPECT_EQ(FromUtf8(GetParam().bytes), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, InvalidUtf8,
-    ::testing::Values(BadUtf8{"LoneContinuation", "a\x80" "b", u"a\uFFFDb"},
-                      BadUtf8{"InvalidLeadByte", "\xFF", u"\uFFFD"},
-                      BadUtf8{"TruncatedAtEnd", "a\xE2\x82", u"a\uFFFD\uFFFD"},
-                      BadUtf8{"TruncatedBeforeAscii", "\xE2\x82z", u"\uFFFD\uFFFDz"},
-                      BadUtf8{"OverlongSlash", "\xC0\xAF", u"\uFFFD\uFFFD"},
-                      BadUtf8{"OverlongThreeByte", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
-                      BadUtf8{"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-                      BadUtf8{"BeyondUnicode", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}),
-    [](const ::testing::TestParamInfo<BadUtf8>& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sequences, InvalidUtf8,
+                         ::testing::Values(BadUtf8{"LoneContinuation",
+                                                   "a\x80"
+                                                   "b",
+                                                   u"a\uFFFDb"},
+                                           BadUtf8{"InvalidLeadByte", "\xFF", u"\uFFFD"},
+                                           BadUtf8{"TruncatedAtEnd", "a\xE2\x82", u"a\uFFFD\uFFFD"},
+                                           BadUtf8{"TruncatedBeforeAscii", "\xE2\x82z", u"\uFFFD\uFFFDz"},
+                                           BadUtf8{"OverlongSlash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+                                           BadUtf8{"OverlongThreeByte", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+                                           BadUtf8{"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+                                           BadUtf8{"BeyondUnicode", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}),
+                         [](const ::testing::TestParamInfo<BadUtf8>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 TEST(AutomationText, AsciiNamesAreSevenBitWithoutNul) {
   std::string ascii = "untouched";

@@ -21,8 +21,7 @@ using ::testing::Pair;
 
 // Records the virtual time of every tick of one timer.
 struct TickLog {
-  explicit TickLog(ManualMessageLoop& loop)
-      : timer(loop.CreateTimer([this, &loop] { times.push_back(loop.Now()); })) {}
+  explicit TickLog(ManualMessageLoop& loop) : timer(loop.CreateTimer([this, &loop] { times.push_back(loop.Now()); })) {}
   std::vector<std::int64_t> times;
   std::unique_ptr<Timer> timer;
 };
@@ -210,10 +209,9 @@ TEST(ManualTimerTest, TimeSpentInsideATickDelaysOtherTicksAndDoesNotPileThemUp) 
   // Fast, due at 100 behind slow (made first) and again every 10 ms during
   // slow's 55 ms tick, ticks once, at 155, and goes on with its own schedule
   // at 160.
-  EXPECT_THAT(events, ElementsAre(Pair("fast", 10), Pair("fast", 20), Pair("fast", 30),
-                                  Pair("fast", 40), Pair("fast", 50), Pair("fast", 60),
-                                  Pair("fast", 70), Pair("fast", 80), Pair("fast", 90),
-                                  Pair("slow", 100), Pair("fast", 155)));
+  EXPECT_THAT(events, ElementsAre(Pair("fast", 10), Pair("fast", 20), Pair("fast", 30), Pair("fast", 40),
+                                  Pair("fast", 50), Pair("fast", 60), Pair("fast", 70), Pair("fast", 80),
+                                  Pair("fast", 90), Pair("slow", 100), Pair("fast", 155)));
   EXPECT_EQ(loop.Now(), 155);
   EXPECT_EQ(loop.TimeUntilDue(), 5);
 }
@@ -232,8 +230,8 @@ TEST(ManualTimerTest, TwoTimersTickInDueOrderAndTiesInCreationOrder) {
   a->SetEnabled(true);
   c->SetEnabled(true);
   loop.AdvanceMilliseconds(90);
-  EXPECT_THAT(events, ElementsAre(Pair('a', 30), Pair('c', 40), Pair('b', 40), Pair('a', 60),
-                                  Pair('c', 80), Pair('b', 80), Pair('a', 90)));
+  EXPECT_THAT(events, ElementsAre(Pair('a', 30), Pair('c', 40), Pair('b', 40), Pair('a', 60), Pair('c', 80),
+                                  Pair('b', 80), Pair('a', 90)));
 }
 
 TEST(ManualTimerTest, TimerDestroyedInsideItsOwnTickNeverTicksAgain) {

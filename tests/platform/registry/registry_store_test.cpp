@@ -95,9 +95,9 @@ TEST_F(RegistryStoreTest, CreateKeyMakesThePathAndMatchingIgnoresCase) {
 }
 
 TEST_F(RegistryStoreTest, QueryReportsTypeAndSizeFirstAndNeedsABigEnoughBuffer) {
-  ASSERT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, "StandardPollRate", reg_type::kSz,
-                        std::string_view("500\0", 4)),
-            std::error_code());
+  ASSERT_EQ(
+      WriteStored(registry_, kHkeyLocalMachine, kComm, "StandardPollRate", reg_type::kSz, std::string_view("500\0", 4)),
+      std::error_code());
   RegistryKey key = 0;
   ASSERT_EQ(registry_.OpenKey(kHkeyLocalMachine, kComm, key), std::error_code());
   std::uint32_t type = 0;
@@ -129,8 +129,7 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirExactBytesAndTypeAndTheirFirstName) {
   };
   for (std::size_t i = 0; i < stored.size(); ++i) {
     const std::string name = "Value" + std::to_string(i);
-    ASSERT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, name, reg_type::kSz, stored[i]),
-              std::error_code());
+    ASSERT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, name, reg_type::kSz, stored[i]), std::error_code());
   }
   for (std::size_t i = 0; i < stored.size(); ++i) {
     const auto value = ReadStored(registry_, kHkeyLocalMachine, kComm, "VALUE" + std::to_string(i));
@@ -146,9 +145,9 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirExactBytesAndTypeAndTheirFirstName) {
                         std::string_view(reinterpret_cast<const char*>(&dword), 4)),
             std::error_code());
   EXPECT_EQ(ReadStored(registry_, kHkeyLocalMachine, kComm, "StandardPollRate").type, reg_type::kDword);
-  ASSERT_EQ(WriteStored(registry_, kHkeyLocalMachine, kComm, "STANDARDPOLLRATE", reg_type::kSz,
-                        std::string_view("500\0", 4)),
-            std::error_code());
+  ASSERT_EQ(
+      WriteStored(registry_, kHkeyLocalMachine, kComm, "STANDARDPOLLRATE", reg_type::kSz, std::string_view("500\0", 4)),
+      std::error_code());
   const auto replaced = ReadStored(registry_, kHkeyLocalMachine, kComm, "StandardPollRate");
   EXPECT_EQ(replaced.type, reg_type::kSz);
   EXPECT_EQ(replaced.bytes, std::string("500\0", 4));
@@ -367,8 +366,8 @@ TEST_F(UnusableStoreTest, DamagedStoreWhoseLastCommitIsStillInTheLog) {
   Database writer;
   ASSERT_EQ(OpenDatabase(temp_.path(), writer), SQLITE_OK);
   ASSERT_EQ(sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(writer.get(), "UPDATE reg_value SET data = 'latest' WHERE name = 'Value3'", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(writer.get(), "UPDATE reg_value SET data = 'latest' WHERE name = 'Value3'", nullptr, nullptr,
+                         nullptr),
             SQLITE_OK);
   writer.reset();
   const std::string wal_path = temp_.path() + "-wal";

@@ -152,17 +152,16 @@ inline StoredValue ReadStored(platform::Registry& registry, platform::RegistryKe
   value.status = registry.QueryValue(key.get(), name, &value.type, nullptr, &size);
   if (!value.status) {
     value.bytes.assign(size, '\0');
-    value.status = registry.QueryValue(key.get(), name, &value.type,
-                                       reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
+    value.status =
+        registry.QueryValue(key.get(), name, &value.type, reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
   }
   return value;
 }
 
 // The first failure of creating the key, writing the value and closing the
 // key again; success when all three succeeded.
-inline std::error_code WriteStored(platform::Registry& registry, platform::RegistryKey root,
-                                   std::string_view key_path, std::string_view name, std::uint32_t type,
-                                   std::string_view bytes) {
+inline std::error_code WriteStored(platform::Registry& registry, platform::RegistryKey root, std::string_view key_path,
+                                   std::string_view name, std::uint32_t type, std::string_view bytes) {
   platform::OwnedKey key;
   if (const std::error_code created = key.Create(registry, root, key_path)) return created;
   if (const std::error_code set = registry.SetValue(key.get(), name, type,

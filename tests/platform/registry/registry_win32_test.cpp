@@ -105,8 +105,7 @@ TEST_F(Win32RegistryTest, ValuesRoundTripWithTheirTypeAndExactBytes) {
   ASSERT_EQ(Set(root_, "Binary", reg_type::kBinary, binary), std::error_code());
   ASSERT_EQ(Set(root_, "Empty", reg_type::kBinary, {}), std::error_code());
 
-  for (const auto& [name, type, bytes] :
-       std::vector<std::tuple<std::string, std::uint32_t, std::string>>{
+  for (const auto& [name, type, bytes] : std::vector<std::tuple<std::string, std::uint32_t, std::string>>{
            {"Text", reg_type::kSz, text},
            {"Number", reg_type::kDword, std::string(reinterpret_cast<const char*>(&number), 4)},
            {"Binary", reg_type::kBinary, binary},
