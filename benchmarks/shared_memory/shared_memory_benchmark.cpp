@@ -44,7 +44,7 @@ void CreateOrOpenAndMap(benchmark::State& state) {
     const auto created = memory.CreateOrOpen(name, kBlockSize);
     const auto mapped = memory.Map(created.handle);
     state.SetIterationTime(Seconds(start));
-    if (created.status != 0 || mapped.view == nullptr) state.SkipWithError("create failed");
+    if (created.status || mapped.view == nullptr) state.SkipWithError("create failed");
     memory.Unmap(mapped.view);
     memory.Close(created.handle);
   }

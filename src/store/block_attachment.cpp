@@ -20,17 +20,17 @@ std::int32_t BlockAttachment::Attach(std::u16string_view name, Mode mode) {
   const platform::OpenResult opened = mode == Mode::kCreateOrOpen
                                           ? memory.CreateOrOpen(system_name, platform::kBlockSize)
                                           : memory.Open(system_name);
-  if (opened.handle == 0) config::Raise(opened.status != 0 ? SystemStatus(opened.status) : SystemError::kInvalidFunction);
+  if (opened.handle == 0) config::Raise(opened.status ? opened.status : SystemError::kInvalidFunction);
   m_hMap = opened.handle;
 
   const platform::MapResult mapped = memory.Map(m_hMap);
   if (mapped.view == nullptr) {
     memory.Close(m_hMap);
     m_hMap = 0;  // closed already: the release must not close it again
-    config::Raise(mapped.status != 0 ? SystemStatus(mapped.status) : SystemError::kInvalidFunction);
+    config::Raise(mapped.status ? mapped.status : SystemError::kInvalidFunction);
   }
   m_pView = mapped.view;
-  return opened.status;
+  return ErrorNumber(opened.status);
 }
 
 std::byte* BlockAttachment::View() const {
@@ -40,7 +40,7 @@ std::byte* BlockAttachment::View() const {
 
 std::error_code BlockAttachment::Lock(std::uint32_t timeout_ms) {
   if (!IsAttached()) return RuntimeError::kNotAttached;
-  return SystemStatus(memory_->Lock(m_hMap, timeout_ms));
+  return memory_->Lock(m_hMap, timeout_ms);
 }
 
 void BlockAttachment::Unlock() noexcept {

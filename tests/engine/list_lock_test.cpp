@@ -65,7 +65,7 @@ TEST_F(EngineTest, ALockThatFailsOtherwiseIsReportedAndNothingMovesWithoutIt) {
   const auto engine = Start();
   auto client = ClientOf(*engine);
   client.Post(u"one");
-  memory.FailNextLock(platform::win32_error::kInvalidHandle);
+  memory.FailNextLock(SystemError::kInvalidHandle);
   Advance(500);
   EXPECT_EQ(parent_->Count("SendData"), 0u);
   ASSERT_EQ(errors_->Reports().size(), 1u);

@@ -118,7 +118,7 @@ TEST(MessageRecord, FailedMappingClosesTheHandleOnceAndTerminationReleasesNothin
   testing::ScopedRecordingErrorObject errors;
   {
     clsMessage message;
-    memory.FailNextMap(platform::win32_error::kNotEnoughMemory);
+    memory.FailNextMap(SystemError::kNotEnoughMemory);
     EXPECT_EQ(message.Create(NewIdentifier()), platform::win32_error::kNotEnoughMemory);
     EXPECT_EQ(memory.closes(), 1);
     EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), RuntimeError::kNotAttached);

@@ -213,7 +213,7 @@ bool LeaveStaleBlock(const std::string& name) {
     auto& memory = CurrentSharedMemory();
     const OpenResult created = memory.CreateOrOpen(name, kBlockSize);
     const MapResult mapped = memory.Map(created.handle);
-    if (created.status != 0 || mapped.view == nullptr) return 1;
+    if (created.status || mapped.view == nullptr) return 1;
     std::memset(mapped.view, 0x5A, kBlockSize);
     Report(report, "holding");
     pause();
