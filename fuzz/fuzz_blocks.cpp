@@ -13,8 +13,8 @@ std::u16string BlockIdentifier(int index) {
   return identifier;
 }
 
-std::byte* PlaceBlock(testing::FakeSharedMemory& memory, const std::u16string& identifier,
-                      const std::uint8_t* bytes, std::size_t size) {
+std::byte* PlaceBlock(testing::FakeSharedMemory& memory, const std::u16string& identifier, const std::uint8_t* bytes,
+                      std::size_t size) {
   std::string name;
   if (!platform::automation::ToAsciiName(identifier, name)) return nullptr;
   const auto opened = memory.CreateOrOpen(name, platform::kBlockSize);

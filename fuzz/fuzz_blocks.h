@@ -17,8 +17,8 @@ std::u16string BlockIdentifier(int index);
 // Creates the block `identifier` in `memory` and fills it with `bytes`
 // (zeros beyond them, at most a block's worth); the view stays mapped for
 // the harness to compare against. Null when the block cannot be made.
-std::byte* PlaceBlock(testing::FakeSharedMemory& memory, const std::u16string& identifier,
-                      const std::uint8_t* bytes, std::size_t size);
+std::byte* PlaceBlock(testing::FakeSharedMemory& memory, const std::u16string& identifier, const std::uint8_t* bytes,
+                      std::size_t size);
 
 // The code units at `offset` of a block, read straight from its bytes, as
 // another process would see them (little-endian).

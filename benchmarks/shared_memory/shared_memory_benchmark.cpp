@@ -30,9 +30,7 @@ using Clock = std::chrono::steady_clock;
 std::string Name(const char* what) { return std::string("bench-") + what + "-" + std::to_string(getpid()); }
 std::string RawObject(const char* what) { return "/dovel-raw-" + Name(what); }
 
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // --- the protocol --------------------------------------------------------
 
@@ -44,7 +42,7 @@ void CreateOrOpenAndMap(benchmark::State& state) {
     const auto created = memory.CreateOrOpen(name, kBlockSize);
     const auto mapped = memory.Map(created.handle);
     state.SetIterationTime(Seconds(start));
-    if (created.status != 0 || mapped.view == nullptr) state.SkipWithError("create failed");
+    if (created.status || mapped.view == nullptr) state.SkipWithError("create failed");
     memory.Unmap(mapped.view);
     memory.Close(created.handle);
   }

@@ -8,12 +8,9 @@
 namespace dovel::store {
 namespace {
 
-// The shared-block layer still reports a bare system code.
-[[nodiscard]] std::error_code BlockStatus(std::int32_t code) { return SystemStatus(code); }
-
 // A failure the layer gave no code for still has to fail.
-[[nodiscard]] std::error_code FailureStatus(std::int32_t code) {
-  return code != 0 ? BlockStatus(code) : SystemError::kInvalidFunction;
+[[nodiscard]] std::error_code FailureStatus(const std::error_code& status) {
+  return status ? status : std::error_code(SystemError::kInvalidFunction);
 }
 
 }  // namespace
@@ -25,9 +22,8 @@ std::error_code BlockAttachment::Attach(const Identifier& id, Mode mode) {
 
   platform::SharedMemory& memory = platform::CurrentSharedMemory();
   memory_ = &memory;
-  const platform::OpenResult opened = mode == Mode::kCreateOrOpen
-                                          ? memory.CreateOrOpen(system_name, platform::kBlockSize)
-                                          : memory.Open(system_name);
+  const platform::OpenResult opened =
+      mode == Mode::kCreateOrOpen ? memory.CreateOrOpen(system_name, platform::kBlockSize) : memory.Open(system_name);
   if (opened.handle == 0) config::Raise(FailureStatus(opened.status));
   m_hMap = opened.handle;
 
@@ -38,7 +34,7 @@ std::error_code BlockAttachment::Attach(const Identifier& id, Mode mode) {
     config::Raise(FailureStatus(mapped.status));
   }
   m_pView = mapped.view;
-  return BlockStatus(opened.status);
+  return opened.status;
 }
 
 std::byte* BlockAttachment::View() const {
@@ -48,7 +44,7 @@ std::byte* BlockAttachment::View() const {
 
 std::error_code BlockAttachment::Lock(std::uint32_t timeout_ms) {
   if (!IsAttached()) return RuntimeError::kNotAttached;
-  return BlockStatus(memory_->Lock(m_hMap, timeout_ms));
+  return memory_->Lock(m_hMap, timeout_ms);
 }
 
 void BlockAttachment::Unlock() noexcept {

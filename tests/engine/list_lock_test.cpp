@@ -12,7 +12,6 @@
 #include "store/list_lock.h"
 #include "store/store_test_support.h"
 #include "support/fake_shared_memory.h"
-#include "platform/core/system_error.h"
 
 namespace dovel::engine {
 namespace {
@@ -70,7 +69,7 @@ TEST_F(EngineTest, ALockThatFailsOtherwiseIsReportedAndNothingMovesWithoutIt) {
   const auto engine = Start();
   auto client = ClientOf(*engine);
   Posted(client, u"one");
-  memory.FailNextLock(platform::win32_error::kInvalidHandle);
+  memory.FailNextLock(SystemError::kInvalidHandle);
   Advance(500);
   EXPECT_EQ(parent_->Count("SendData"), 0u);
   ASSERT_EQ(errors_->Reports().size(), 1u);

@@ -8,7 +8,6 @@
 
 #include "client/queue_client.h"
 #include "platform/core/error_codes.h"
-#include "platform/core/system_error.h"
 #include "platform/guid/scripted_guid_source.h"
 #include "store/block_layout.h"
 #include "store/cls_message.h"
@@ -68,7 +67,7 @@ TEST_F(QueueClientTest, PostSaysWhyNothingWasLinked) {
   QueueClient client = Client();
   ASSERT_TRUE(client.ok()) << client.status();
 
-  memory_.FailNextLock(platform::win32_error::kInvalidHandle);
+  memory_.FailNextLock(SystemError::kInvalidHandle);
   EXPECT_EQ(client.Post(u"no lock").error, SystemError::kInvalidHandle);
   {
     platform::ScriptedGuidSource guids;

@@ -4,15 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/error_codes.h"
-#include "platform/core/system_error.h"
-#include "store/cls_message.h"
 #include "store/block_layout.h"
+#include "store/cls_message.h"
 #include "store/cls_messages.h"
 #include "store/identifier.h"
+#include "store_test_support.h"
 #include "support/fake_shared_memory.h"
 #include "support/identifiers.h"
 #include "support/recording_error_object.h"
-#include "store_test_support.h"
 
 namespace dovel::store {
 namespace {
@@ -64,7 +63,8 @@ TEST(MessageRecord, MalformedIdentifierIsReportedOnceAndLeavesTheInstanceDetache
 // Text of the right length that is no identifier never reaches the block
 // layer, and is refused with the number that layer gives for such a name.
 TEST(MessageRecord, TheRightLengthNotOfTheFormIsReportedAs123AndAttachesNothing) {
-  for (const std::u16string& text : {std::u16string(u"{0000HALF-WRIT-TEN0-0000-000000000000}"), std::u16string(38, u'\0')}) {
+  for (const std::u16string& text :
+       {std::u16string(u"{0000HALF-WRIT-TEN0-0000-000000000000}"), std::u16string(38, u'\0')}) {
     testing::FakeSharedMemory memory;
     platform::ScopedOverride<platform::SharedMemory> use(memory);
     testing::ScopedRecordingErrorObject errors;
@@ -97,7 +97,7 @@ TEST(MessageRecord, TheFormsOnAnIdentifierReturnTheStatusAndReportLikeTheOthers)
   first.Name(u"shared");
   EXPECT_EQ(second.Create(id), SystemError::kAlreadyExists);
   EXPECT_EQ(second.Name(), u"shared");  // attached all the same
-  memory.FailNextMap(platform::win32_error::kNotEnoughMemory);
+  memory.FailNextMap(SystemError::kNotEnoughMemory);
   EXPECT_EQ(unmapped.Create(Identifier::From(NewIdentifier())), SystemError::kNotEnoughMemory);
 
   const Identifier list_id = Identifier::From(NewIdentifier());
@@ -121,7 +121,7 @@ TEST(MessageRecord, IdentifiersThatDifferOnlyInCaseNameDifferentBlocks) {
   clsMessage message, other;
   ASSERT_EQ(message.Create(lower), 0);
   EXPECT_EQ(message.szGUID(), lower);
-  EXPECT_EQ(other.Load(u"{0F8FAD5B-D9CB-469F-A165-70867728950E}"), platform::win32_error::kFileNotFound);
+  EXPECT_EQ(other.Load(u"{0F8FAD5B-D9CB-469F-A165-70867728950E}"), ErrorNumber(SystemError::kFileNotFound));
 }
 
 TEST(MessageRecord, CreateTwiceGivesZeroThenAlreadyExistsAndKeepsTheStoredIdentifier) {
@@ -134,7 +134,7 @@ TEST(MessageRecord, CreateTwiceGivesZeroThenAlreadyExistsAndKeepsTheStoredIdenti
     raw.set(2, 'Z');  // someone rewrote the identifier field
   }
   first.Name(u"shared");
-  EXPECT_EQ(second.Create(guid), platform::win32_error::kAlreadyExists);
+  EXPECT_EQ(second.Create(guid), ErrorNumber(SystemError::kAlreadyExists));
   EXPECT_EQ(second.szGUID()[1], u'Z');  // not rewritten by the second Create
   EXPECT_EQ(second.Name(), u"shared");
   second.Priority(9);
@@ -145,7 +145,7 @@ TEST(MessageRecord, CreateTwiceGivesZeroThenAlreadyExistsAndKeepsTheStoredIdenti
 TEST(MessageRecord, LoadOfAMissingBlockReturnsTheSystemCodeAndReportsIt) {
   testing::ScopedRecordingErrorObject errors;
   clsMessage message;
-  EXPECT_EQ(message.Load(NewIdentifier()), platform::win32_error::kFileNotFound);
+  EXPECT_EQ(message.Load(NewIdentifier()), ErrorNumber(SystemError::kFileNotFound));
   EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Load()"}));
   EXPECT_THAT(Numbers(*errors), ElementsAre(2));
 }
@@ -183,8 +183,8 @@ TEST(MessageRecord, FailedMappingClosesTheHandleOnceAndTerminationReleasesNothin
   testing::ScopedRecordingErrorObject errors;
   {
     clsMessage message;
-    memory.FailNextMap(platform::win32_error::kNotEnoughMemory);
-    EXPECT_EQ(message.Create(NewIdentifier()), platform::win32_error::kNotEnoughMemory);
+    memory.FailNextMap(SystemError::kNotEnoughMemory);
+    EXPECT_EQ(message.Create(NewIdentifier()), ErrorNumber(SystemError::kNotEnoughMemory));
     EXPECT_EQ(memory.closes(), 1);
     EXPECT_EQ(RaisedNumber([&] { (void)message.Name(); }), RuntimeError::kNotAttached);
   }
@@ -236,7 +236,7 @@ TEST(ListHead, CreateStartsAnEmptyListAndAnExistingHeadKeepsItsList) {
   clsMessage message;
   ASSERT_EQ(message.Create(message_guid), 0);
   head.FirstMsgGUID(message_guid);
-  EXPECT_EQ(again.Create(guid), platform::win32_error::kAlreadyExists);
+  EXPECT_EQ(again.Create(guid), ErrorNumber(SystemError::kAlreadyExists));
   EXPECT_EQ(again.FirstMsgGUID(), message_guid);
   const auto first = again.FirstMsg();
   ASSERT_NE(first, nullptr);
@@ -268,8 +268,7 @@ TEST(ListHead, FirstMsgOfAVanishedBlockIsNoneAfterTwoReports) {
   ASSERT_EQ(head.Create(NewIdentifier()), 0);
   head.FirstMsgGUID(NewIdentifier());
   EXPECT_EQ(head.FirstMsg(), nullptr);
-  EXPECT_THAT(Sites(*errors),
-              ElementsAre(Site{u"clsMessage", u"Load()"}, Site{u"clsMessages", u"FirstMsg[Get]"}));
+  EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessage", u"Load()"}, Site{u"clsMessages", u"FirstMsg[Get]"}));
   EXPECT_THAT(Numbers(*errors), ElementsAre(2, 2));
 }
 
@@ -325,7 +324,7 @@ TEST(ListHead, LoadOpensAnExistingHeadWithoutWritingIt) {
   ASSERT_EQ(head.Create(guid), 0);
   ASSERT_EQ(loaded.Load(guid), 0);
   EXPECT_EQ(loaded.FirstMsgGUID(), guid);
-  EXPECT_EQ(missing.Load(NewIdentifier()), platform::win32_error::kFileNotFound);
+  EXPECT_EQ(missing.Load(NewIdentifier()), ErrorNumber(SystemError::kFileNotFound));
   EXPECT_THAT(Sites(*errors), ElementsAre(Site{u"clsMessages", u"Load()"}));
 }
 

@@ -2,21 +2,19 @@
 
 #include <utility>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::testing {
 
-namespace win32_error = platform::win32_error;
-
 platform::OpenResult FakeSharedMemory::CreateOrOpen(std::string_view name, std::uint32_t size) {
-  if (fail_create_ != 0) return {0, std::exchange(fail_create_, 0)};
+  if (fail_create_) return {0, std::exchange(fail_create_, {})};
   std::string key(name);
-  std::int32_t status = win32_error::kAlreadyExists;
+  std::error_code status = SystemError::kAlreadyExists;
   auto& block = blocks_[key];
   if (block == nullptr) {
     block = std::make_shared<Block>();
     block->bytes.assign(size, std::byte{0});
-    status = 0;
+    status = {};
   }
   ++block->holders;
   handles_[next_handle_] = key;
@@ -25,25 +23,26 @@ platform::OpenResult FakeSharedMemory::CreateOrOpen(std::string_view name, std::
 
 platform::OpenResult FakeSharedMemory::Open(std::string_view name) {
   const auto found = blocks_.find(std::string(name));
-  if (found == blocks_.end()) return {0, win32_error::kFileNotFound};
+  if (found == blocks_.end()) return {0, SystemError::kFileNotFound};
   ++found->second->holders;
   handles_[next_handle_] = found->first;
-  return {next_handle_++, 0};
+  return {next_handle_++, {}};
 }
 
 platform::MapResult FakeSharedMemory::Map(platform::BlockHandle handle) {
-  if (fail_map_ != 0) return {nullptr, std::exchange(fail_map_, 0)};
+  if (fail_map_) return {nullptr, std::exchange(fail_map_, {})};
   const auto found = handles_.find(handle);
-  if (found == handles_.end()) return {nullptr, win32_error::kInvalidHandle};
+  if (found == handles_.end()) return {nullptr, SystemError::kInvalidHandle};
   auto& block = blocks_.at(found->second);
   ++block->holders;
   std::byte* view = block->bytes.data();
   views_.emplace(view, found->second);
-  return {view, 0};
+  return {view, {}};
 }
 
 void FakeSharedMemory::Unmap(std::byte* view) {
   ++unmaps_;
+  releases_.push_back(Release::kUnmap);
   const auto found = views_.find(view);
   if (found == views_.end()) {
     ++bad_releases_;
@@ -56,6 +55,7 @@ void FakeSharedMemory::Unmap(std::byte* view) {
 
 void FakeSharedMemory::Close(platform::BlockHandle handle) {
   ++closes_;
+  releases_.push_back(Release::kClose);
   const auto found = handles_.find(handle);
   if (found == handles_.end()) {
     ++bad_releases_;
@@ -67,14 +67,14 @@ void FakeSharedMemory::Close(platform::BlockHandle handle) {
   Drop(name);
 }
 
-std::int32_t FakeSharedMemory::Lock(platform::BlockHandle handle, std::uint32_t) {
+std::error_code FakeSharedMemory::Lock(platform::BlockHandle handle, std::uint32_t) {
   const auto found = handles_.find(handle);
-  if (found == handles_.end()) return win32_error::kInvalidHandle;
-  if (fail_lock_ != 0) return std::exchange(fail_lock_, 0);
+  if (found == handles_.end()) return SystemError::kInvalidHandle;
+  if (fail_lock_) return std::exchange(fail_lock_, {});
   auto& block = blocks_.at(found->second);
-  if (block->locked_by != 0 && block->locked_by != handle) return win32_error::kWaitTimeout;
+  if (block->locked_by != 0 && block->locked_by != handle) return SystemError::kWaitTimeout;
   block->locked_by = handle;
-  return 0;
+  return {};
 }
 
 void FakeSharedMemory::Unlock(platform::BlockHandle handle) {

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/shared_memory/shared_memory.h"
@@ -15,19 +17,23 @@ namespace dovel::testing {
 // was closed and each view unmapped, and failures on demand.
 class FakeSharedMemory final : public platform::SharedMemory {
  public:
-  platform::OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) override;
-  platform::OpenResult Open(std::string_view name) override;
-  platform::MapResult Map(platform::BlockHandle handle) override;
+  [[nodiscard]] platform::OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) override;
+  [[nodiscard]] platform::OpenResult Open(std::string_view name) override;
+  [[nodiscard]] platform::MapResult Map(platform::BlockHandle handle) override;
   void Unmap(std::byte* view) override;
   void Close(platform::BlockHandle handle) override;
   // In-process only: a lock held through another handle is never released
   // while the caller waits, so a taken lock times out at once.
-  std::int32_t Lock(platform::BlockHandle handle, std::uint32_t timeout_ms) override;
+  [[nodiscard]] std::error_code Lock(platform::BlockHandle handle, std::uint32_t timeout_ms) override;
   void Unlock(platform::BlockHandle handle) override;
 
-  void FailNextMap(std::int32_t status) { fail_map_ = status; }
-  void FailNextCreate(std::int32_t status) { fail_create_ = status; }
-  void FailNextLock(std::int32_t status) { fail_lock_ = status; }
+  void FailNextMap(std::error_code status) { fail_map_ = status; }
+  void FailNextCreate(std::error_code status) { fail_create_ = status; }
+  void FailNextLock(std::error_code status) { fail_lock_ = status; }
+
+  // Every Unmap and Close in the order they came, ignored ones too.
+  enum class Release { kUnmap, kClose };
+  const std::vector<Release>& releases() const { return releases_; }
 
   int closes() const { return closes_; }
   int unmaps() const { return unmaps_; }
@@ -49,12 +55,17 @@ class FakeSharedMemory final : public platform::SharedMemory {
   // Views of one block share its bytes, so one address may be mapped twice.
   std::multimap<std::byte*, std::string> views_;
   platform::BlockHandle next_handle_ = 1;
-  std::int32_t fail_map_ = 0;
-  std::int32_t fail_create_ = 0;
-  std::int32_t fail_lock_ = 0;
+  std::error_code fail_map_;
+  std::error_code fail_create_;
+  std::error_code fail_lock_;
+  std::vector<Release> releases_;
   int closes_ = 0;
   int unmaps_ = 0;
   int bad_releases_ = 0;
 };
+
+inline void PrintTo(FakeSharedMemory::Release release, std::ostream* out) {
+  *out << (release == FakeSharedMemory::Release::kUnmap ? "Unmap" : "Close");
+}
 
 }  // namespace dovel::testing

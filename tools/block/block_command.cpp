@@ -30,9 +30,7 @@ std::optional<std::vector<std::byte>> Bytes(std::string_view hex) {
 }
 
 // Every block has at least kBlockSize bytes; that is all the tool touches.
-bool InBlock(std::uint32_t offset, std::uint32_t count) {
-  return offset <= kBlockSize && count <= kBlockSize - offset;
-}
+bool InBlock(std::uint32_t offset, std::uint32_t count) { return offset <= kBlockSize && count <= kBlockSize - offset; }
 
 std::optional<BlockCommand> Read(std::string_view name, std::string_view offset_text, std::string_view count_text) {
   const auto offset = Number(offset_text);
@@ -45,8 +43,7 @@ std::optional<BlockCommand> Write(std::string_view name, std::string_view offset
   const auto offset = Number(offset_text);
   auto bytes = Bytes(hex);
   // The size check before the narrowing: a longer run of digits is no write.
-  if (!offset || !bytes || bytes->size() > kBlockSize ||
-      !InBlock(*offset, static_cast<std::uint32_t>(bytes->size()))) {
+  if (!offset || !bytes || bytes->size() > kBlockSize || !InBlock(*offset, static_cast<std::uint32_t>(bytes->size()))) {
     return std::nullopt;
   }
   return BlockCommand{BlockCommand::Kind::kWrite, name, *offset, 0, std::move(*bytes), false};

@@ -10,30 +10,34 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "tools/block/block_command.h"
 
 namespace {
 
+using dovel::ErrorNumber;
+using dovel::SystemError;
 using dovel::platform::CurrentSharedMemory;
 using dovel::platform::kBlockSize;
+using dovel::platform::OpenResult;
+using dovel::platform::OwnedBlock;
 using dovel::tools::BlockCommand;
-namespace win32_error = dovel::platform::win32_error;
 
 constexpr std::string_view kUsage =
     "usage: dovel-block create NAME | open NAME | read NAME OFFSET COUNT |\n"
     "                   write NAME OFFSET HEXBYTES | hold [--create] NAME | sweep\n";
 
-int Fail(std::int32_t code) {
-  std::cerr << code << '\n';
+int Fail(const std::error_code& status) {
+  std::cerr << ErrorNumber(status) << '\n';
   return 1;
 }
 
 int Usage() {
-  std::cerr << win32_error::kInvalidParameter << '\n' << kUsage;
+  std::cerr << ErrorNumber(SystemError::kInvalidParameter) << '\n' << kUsage;
   return 1;
 }
 
@@ -41,16 +45,11 @@ int Usage() {
 template <class Use>
 int WithView(std::string_view name, Use use) {
   auto& memory = CurrentSharedMemory();
-  const auto opened = memory.Open(name);
+  const OpenResult opened = memory.Open(name);
   if (opened.handle == 0) return Fail(opened.status);
-  const auto mapped = memory.Map(opened.handle);
-  if (mapped.view == nullptr) {
-    memory.Close(opened.handle);
-    return Fail(mapped.status);
-  }
-  use(mapped.view);
-  memory.Unmap(mapped.view);
-  memory.Close(opened.handle);
+  OwnedBlock block(memory, opened.handle);
+  if (const std::error_code status = block.Map()) return Fail(status);
+  use(block.view());
   return 0;
 }
 
@@ -73,34 +72,28 @@ int Write(const BlockCommand& command) {
   });
 }
 
-int CreateOrOpen(std::string_view name) {
-  auto& memory = CurrentSharedMemory();
-  const auto opened = memory.CreateOrOpen(name, kBlockSize);
+// Prints the status of the create or open (0 or 183) and lets go at once.
+int Report(const OpenResult& opened) {
   if (opened.handle == 0) return Fail(opened.status);
-  std::cout << opened.status << '\n';
-  memory.Close(opened.handle);
+  const OwnedBlock block(CurrentSharedMemory(), opened.handle);
+  std::cout << ErrorNumber(opened.status) << '\n';
   return 0;
 }
 
-int Open(std::string_view name) {
-  auto& memory = CurrentSharedMemory();
-  const auto opened = memory.Open(name);
-  if (opened.handle == 0) return Fail(opened.status);
-  std::cout << opened.status << '\n';
-  memory.Close(opened.handle);
-  return 0;
-}
+int CreateOrOpen(std::string_view name) { return Report(CurrentSharedMemory().CreateOrOpen(name, kBlockSize)); }
+
+int Open(std::string_view name) { return Report(CurrentSharedMemory().Open(name)); }
 
 // Prints the status once the handle is held, then keeps it until stdin
 // delivers a line or closes, so the caller decides when the hold ends.
 int Hold(std::string_view name, bool create) {
   auto& memory = CurrentSharedMemory();
-  const auto opened = create ? memory.CreateOrOpen(name, kBlockSize) : memory.Open(name);
+  const OpenResult opened = create ? memory.CreateOrOpen(name, kBlockSize) : memory.Open(name);
   if (opened.handle == 0) return Fail(opened.status);
-  std::cout << opened.status << std::endl;
+  const OwnedBlock block(memory, opened.handle);
+  std::cout << ErrorNumber(opened.status) << std::endl;
   std::string line;
   std::getline(std::cin, line);
-  memory.Close(opened.handle);
   return 0;
 }
 

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
+
+#include "platform/shared_memory/block_descriptor_posix.h"
 
 namespace dovel::platform::posix_block {
 
@@ -19,37 +22,40 @@ inline constexpr std::uint32_t kGateWaitMs = 20;
 // never waits long.
 inline constexpr std::uint32_t kReleaseWaitMs = 2;
 
-// A descriptor that holds its block (see block_lifetime_posix.cpp), or -1 and
-// the code to report. `status` is 0 or 183 on success. `allocated`: the
-// length whose pages are known to exist.
-struct Acquired {
-  int fd = -1;
-  std::int32_t status = 0;
+// A descriptor that holds its block (see block_lifetime_posix.cpp), or none
+// and the code to report. `status` is success or kAlreadyExists when a
+// descriptor is returned. `allocated`: the length whose pages are known to
+// exist.
+struct [[nodiscard]] Acquired {
+  UniqueFd fd;
+  std::error_code status;
   off_t allocated = 0;
 };
 
 // `object` is a name from ObjectName. Blocks are never smaller than
 // kBlockSize, so any opener can size one whose creator has not yet.
-Acquired CreateOrOpenBlock(const std::string& object, std::uint32_t size);
-Acquired OpenBlock(const std::string& object);
+[[nodiscard]] Acquired CreateOrOpenBlock(const std::string& object, std::uint32_t size);
+[[nodiscard]] Acquired OpenBlock(const std::string& object);
 
 // Gives up one hold and closes `fd`; removes the block if that was the last.
 // Never waits more than kReleaseWaitMs: if the gate stays taken, the release
 // is finished later by the retry thread.
-void ReleaseBlock(int fd, const std::string& object);
+void ReleaseBlock(UniqueFd fd, const std::string& object);
 
 // One attempt at ReleaseBlock without waiting for the gate; false (and `fd`
 // still open and holding) if another descriptor has it.
-bool TryReleaseBlock(int fd, const std::string& object);
+[[nodiscard]] bool TryReleaseBlock(UniqueFd& fd, const std::string& object);
 
 // Makes sure the pages of the first `length` bytes exist, so touching them
-// cannot fault on a full /dev/shm: 0, or 1450 when there is no room.
-std::int32_t Allocate(int fd, off_t length);
+// cannot fault on a full /dev/shm: success, or kNoSystemResources (1450)
+// when there is no room.
+[[nodiscard]] std::error_code Allocate(int fd, off_t length);
 
 // The content lock: an OFD write lock on byte 1 (byte 0 is the gate), so it
 // is per descriptor and the kernel drops it when the holder dies. Polls until
-// `timeout_ms` has passed: 0 when acquired, 258 on time-out.
-std::int32_t LockContent(int fd, std::uint32_t timeout_ms);
+// `timeout_ms` has passed: success when acquired, kWaitTimeout (258) on
+// time-out.
+[[nodiscard]] std::error_code LockContent(int fd, std::uint32_t timeout_ms);
 void UnlockContent(int fd);
 
 // Removes this user's blocks that nobody holds. Returns how many it removed.

@@ -1,16 +1,16 @@
 #include "platform/shared_memory/block_name_posix.h"
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 
 namespace dovel::platform::posix_block {
 
-std::int32_t CheckName(std::string_view name) {
+std::error_code CheckName(std::string_view name) {
   constexpr std::string_view kRefused("/\\\0", 3);
   if (name.empty() || name.find_first_of(kRefused) != std::string_view::npos) {
-    return win32_error::kInvalidName;
+    return SystemError::kInvalidName;
   }
-  if (name.size() > kMaxNameLength) return win32_error::kFilenameExcedRange;
-  return win32_error::kSuccess;
+  if (name.size() > kMaxNameLength) return SystemError::kFilenameExcedRange;
+  return {};
 }
 
 std::string UserPrefix(unsigned uid) { return "dovel." + std::to_string(uid) + "."; }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace dovel::platform::posix_block {
 
@@ -12,9 +13,9 @@ inline constexpr std::size_t kMaxNameLength = 200;
 // Where shm_open keeps its objects; the sweep lists it.
 inline constexpr const char* kShmDirectory = "/dev/shm";
 
-// 0 for a usable block name, otherwise the code to report. Runs before any
-// system call, so a refused name never reaches a path.
-std::int32_t CheckName(std::string_view name);
+// Success for a usable block name, otherwise the code to report. Runs before
+// any system call, so a refused name never reaches a path.
+[[nodiscard]] std::error_code CheckName(std::string_view name);
 
 // "dovel.<uid>.": every block of one user carries it, so users do not share a
 // namespace and the sweep finds only its own user's blocks.

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <functional>
 
+#include "platform/shared_memory/errno_win32.h"
+
 namespace dovel::platform::posix_block {
 namespace {
 
@@ -26,9 +28,7 @@ class Turns {
     return *instance;
   }
 
-  static int SlotOf(const std::string& object) {
-    return static_cast<int>(std::hash<std::string>{}(object) % kSlots);
-  }
+  static int SlotOf(const std::string& object) { return static_cast<int>(std::hash<std::string>{}(object) % kSlots); }
 
   bool TryTake(int slot) {
     int expected = kFree;
@@ -51,13 +51,18 @@ class Turns {
     if (state.exchange(kFree, std::memory_order_release) == kContended) Futex(state, FUTEX_WAKE_PRIVATE, 1);
   }
 
+  int fork_hooks() const { return fork_hooks_; }
+
  private:
   static constexpr std::size_t kSlots = 64;
 
-  Turns() { pthread_atfork(nullptr, nullptr, &AfterForkInChild); }
+  Turns() : fork_hooks_(pthread_atfork(nullptr, nullptr, &AfterForkInChild)) {}
 
+  // A wait that returns early (a signal, or the state changed before it
+  // slept) and a wake that finds nobody both leave the state to the
+  // callers' loops, which look at it again.
   static void Futex(std::atomic<int>& state, int operation, int value) {
-    syscall(SYS_futex, reinterpret_cast<int*>(&state), operation, value, nullptr, nullptr, 0);
+    static_cast<void>(syscall(SYS_futex, reinterpret_cast<int*>(&state), operation, value, nullptr, nullptr, 0));
   }
 
   static void AfterForkInChild() {
@@ -66,6 +71,7 @@ class Turns {
 
   static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
   std::array<std::atomic<int>, kSlots> slots_{};
+  const int fork_hooks_;  // what pthread_atfork returned
 };
 
 }  // namespace
@@ -87,5 +93,7 @@ void GateTurn::Leave() {
   Turns::Instance().Leave(slot_);
   slot_ = -1;
 }
+
+std::error_code PrepareGateTurnsForFork() { return Win32FromErrno(Turns::Instance().fork_hooks()); }
 
 }  // namespace dovel::platform::posix_block

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace dovel::platform::posix_block {
 
@@ -27,5 +28,8 @@ class GateTurn {
  private:
   int slot_ = -1;
 };
+
+// Registers the fork handler of the turns, once, and returns how that went.
+[[nodiscard]] std::error_code PrepareGateTurnsForFork();
 
 }  // namespace dovel::platform::posix_block

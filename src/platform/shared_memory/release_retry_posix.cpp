@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "platform/shared_memory/block_lifetime_posix.h"
+#include "platform/shared_memory/errno_win32.h"
 
 namespace dovel::platform::posix_block {
 namespace {
 
 struct Pending {
-  int fd;
+  UniqueFd fd;
   std::string object;
 };
 
@@ -34,9 +35,9 @@ class Retries {
     return *instance;
   }
 
-  void Add(int fd, std::string object) {
+  void Add(UniqueFd fd, std::string object) {
     const std::lock_guard lock(mutex_);
-    pending_.push_back({fd, std::move(object)});
+    pending_.push_back({std::move(fd), std::move(object)});
     count_.fetch_add(1, std::memory_order_relaxed);
     if (running_) return;
     try {
@@ -48,9 +49,10 @@ class Retries {
   }
 
   std::size_t Count() const { return count_.load(std::memory_order_relaxed); }
+  int fork_hooks() const { return fork_hooks_; }
 
  private:
-  Retries() { pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild); }
+  Retries() : fork_hooks_(pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild)) {}
 
   // The gate is only ever tried here, never waited for, and the mutex is not
   // held meanwhile, so neither a holder nor fork() is kept waiting.
@@ -69,9 +71,10 @@ class Retries {
         batch.swap(pending_);
       }
       const timespec pause{0, pause_ns};
-      nanosleep(&pause, nullptr);
+      // A signal only makes this retry come early.
+      static_cast<void>(nanosleep(&pause, nullptr));
       pause_ns = std::min(pause_ns * 2, kLongestPauseNs);
-      std::erase_if(batch, [this](const Pending& pending) {
+      std::erase_if(batch, [this](Pending& pending) {
         if (!TryReleaseBlock(pending.fd, pending.object)) return false;
         count_.fetch_sub(1, std::memory_order_relaxed);
         return true;
@@ -83,9 +86,11 @@ class Retries {
   static void AfterForkInParent() { Instance().mutex_.unlock(); }
 
   // The child has no retry thread and none of the parent's holds: the
-  // descriptors themselves are closed with all others (block_descriptor_posix).
+  // descriptors themselves are closed with all others (block_descriptor_posix),
+  // so their owners here only forget them.
   static void AfterForkInChild() {
     Retries& self = Instance();
+    for (Pending& pending : self.pending_) pending.fd.release();
     self.pending_.clear();
     self.count_.store(0, std::memory_order_relaxed);
     self.running_ = false;
@@ -96,12 +101,15 @@ class Retries {
   std::vector<Pending> pending_;  // those the thread is not trying right now
   std::atomic<std::size_t> count_{0};
   bool running_ = false;
+  const int fork_hooks_;  // what pthread_atfork returned
 };
 
 }  // namespace
 
-void RetryRelease(int fd, std::string object) { Retries::Instance().Add(fd, std::move(object)); }
+void RetryRelease(UniqueFd fd, std::string object) { Retries::Instance().Add(std::move(fd), std::move(object)); }
 
 std::size_t PendingReleases() { return Retries::Instance().Count(); }
+
+std::error_code PrepareRetriesForFork() { return Win32FromErrno(Retries::Instance().fork_hooks()); }
 
 }  // namespace dovel::platform::posix_block

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <string>
+#include <system_error>
+
+#include "platform/shared_memory/block_descriptor_posix.h"
 
 namespace dovel::platform::posix_block {
 
@@ -12,9 +15,13 @@ namespace dovel::platform::posix_block {
 // removing the block if that was its last hold. If this
 // process ends first, its holds go with it and the block is left stale for
 // the next opener or the sweep.
-void RetryRelease(int fd, std::string object);
+void RetryRelease(UniqueFd fd, std::string object);
 
 // Releases still waiting for their retry in this process.
 std::size_t PendingReleases();
+
+// Registers the fork handlers of the retry queue, once, and returns how
+// that went.
+[[nodiscard]] std::error_code PrepareRetriesForFork();
 
 }  // namespace dovel::platform::posix_block

@@ -13,8 +13,8 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,7 +23,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 
 namespace dovel::platform {
@@ -35,11 +35,11 @@ constexpr std::size_t kMaxNameLength = 200;
 // mutex of another block (mappings and mutexes share one namespace).
 constexpr std::wstring_view kLockSuffix = L"/lock";
 
-std::int32_t CheckName(std::string_view name) {
+[[nodiscard]] std::error_code CheckName(std::string_view name) {
   constexpr std::string_view kRefused("/\\\0", 3);
-  if (name.empty() || name.find_first_of(kRefused) != std::string_view::npos) return win32_error::kInvalidName;
-  if (name.size() > kMaxNameLength) return win32_error::kFilenameExcedRange;
-  return win32_error::kSuccess;
+  if (name.empty() || name.find_first_of(kRefused) != std::string_view::npos) return SystemError::kInvalidName;
+  if (name.size() > kMaxNameLength) return SystemError::kFilenameExcedRange;
+  return {};
 }
 
 // Each 8-bit character becomes the UTF-16 unit of the same value. Going
@@ -54,15 +54,79 @@ std::wstring WideName(std::string_view name) {
   return wide;
 }
 
-std::int32_t LastError() { return static_cast<std::int32_t>(GetLastError()); }
+[[nodiscard]] std::error_code LastError() { return SystemStatus(static_cast<std::int32_t>(GetLastError())); }
+
+// The one owner of a mapping or mutex handle.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != nullptr; }
+
+  void reset() noexcept {
+    // Fails only for a value that is not an open handle; an owner holds
+    // exactly what the system handed out.
+    if (handle_ != nullptr) static_cast<void>(CloseHandle(std::exchange(handle_, nullptr)));
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The one owner of a view from MapViewOfFile.
+class UniqueView {
+ public:
+  UniqueView() = default;
+  explicit UniqueView(void* address) noexcept : address_(address) {}
+  ~UniqueView() { reset(); }
+  UniqueView(UniqueView&& other) noexcept : address_(std::exchange(other.address_, nullptr)) {}
+  UniqueView& operator=(UniqueView&& other) noexcept {
+    if (this != &other) {
+      reset();
+      address_ = std::exchange(other.address_, nullptr);
+    }
+    return *this;
+  }
+  UniqueView(const UniqueView&) = delete;
+  UniqueView& operator=(const UniqueView&) = delete;
+
+  std::byte* get() const noexcept { return static_cast<std::byte*>(address_); }
+
+  void reset() noexcept {
+    // Fails only for an address that is not a view's base; an owner holds
+    // exactly what MapViewOfFile returned.
+    if (address_ != nullptr) static_cast<void>(UnmapViewOfFile(std::exchange(address_, nullptr)));
+  }
+
+ private:
+  void* address_ = nullptr;
+};
 
 struct Block {
-  HANDLE mapping = nullptr;
+  UniqueHandle mapping;
   std::wstring name;
-  bool open = true;        // false once Close ran; views may still keep it
+  bool open = true;  // false once Close ran; views may still keep it
   std::size_t views = 0;
-  HANDLE mutex = nullptr;  // made at the first Lock
-  bool locked = false;     // this handle holds the lock
+  UniqueHandle mutex;   // made at the first Lock
+  bool locked = false;  // this handle holds the lock
+};
+
+struct View {
+  BlockHandle handle;  // the handle it was made through
+  UniqueView view;
 };
 
 // Which handle of this process holds the lock of a name, if any. The Win32
@@ -81,59 +145,59 @@ class Win32SharedMemory final : public SharedMemory {
     return *instance;
   }
 
-  OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) override {
-    if (const std::int32_t status = CheckName(name); status != 0) return {0, status};
-    if (size == 0) return {0, win32_error::kInvalidParameter};
+  [[nodiscard]] OpenResult CreateOrOpen(std::string_view name, std::uint32_t size) override {
+    if (const std::error_code status = CheckName(name)) return {0, status};
+    if (size == 0) return {0, SystemError::kInvalidParameter};
     std::wstring wide = WideName(name);
     SetLastError(0);
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, wide.c_str());
-    const std::int32_t status = LastError();
-    if (mapping == nullptr) return {0, status};
-    return {Adopt(mapping, std::move(wide)), status};
+    UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, wide.c_str()));
+    const std::error_code status = LastError();
+    if (!mapping) return {0, status};
+    return {Adopt(std::move(mapping), std::move(wide)), status};
   }
 
-  OpenResult Open(std::string_view name) override {
-    if (const std::int32_t status = CheckName(name); status != 0) return {0, status};
+  [[nodiscard]] OpenResult Open(std::string_view name) override {
+    if (const std::error_code status = CheckName(name)) return {0, status};
     std::wstring wide = WideName(name);
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, wide.c_str());
-    if (mapping == nullptr) return {0, LastError()};
-    return {Adopt(mapping, std::move(wide)), win32_error::kSuccess};
+    UniqueHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, wide.c_str()));
+    if (!mapping) return {0, LastError()};
+    return {Adopt(std::move(mapping), std::move(wide)), {}};
   }
 
-  MapResult Map(BlockHandle handle) override {
+  [[nodiscard]] MapResult Map(BlockHandle handle) override {
     const std::lock_guard lock(mutex_);
     const auto found = blocks_.find(handle);
-    if (found == blocks_.end() || !found->second->open) return {nullptr, win32_error::kInvalidHandle};
-    void* address = MapViewOfFile(found->second->mapping, FILE_MAP_WRITE, 0, 0, 0);
-    if (address == nullptr) return {nullptr, LastError()};
-    auto* view = static_cast<std::byte*>(address);
-    views_.emplace(view, handle);
+    if (found == blocks_.end() || !found->second->open) return {nullptr, SystemError::kInvalidHandle};
+    UniqueView owned(MapViewOfFile(found->second->mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (owned.get() == nullptr) return {nullptr, LastError()};
+    std::byte* view = owned.get();
+    views_.emplace(view, View{handle, std::move(owned)});
     ++found->second->views;
-    return {view, win32_error::kSuccess};
+    return {view, {}};
   }
 
   // Only a base address this process mapped is passed on: the system would
   // unmap the whole view for any address inside it.
   void Unmap(std::byte* view) override {
-    HANDLE done = nullptr;
+    UniqueHandle done;  // closed once the table's lock is dropped
     {
       const std::lock_guard lock(mutex_);
       const auto found = views_.find(view);
       if (found == views_.end()) return;
-      UnmapViewOfFile(view);
-      const auto owner = blocks_.find(found->second);
-      views_.erase(found);
+      const auto owner = blocks_.find(found->second.handle);
+      views_.erase(found);  // unmaps it
       if (--owner->second->views == 0 && !owner->second->open) {
-        done = owner->second->mapping;
+        done = std::move(owner->second->mapping);
         blocks_.erase(owner);
       }
     }
-    if (done != nullptr) CloseHandle(done);
   }
 
   void Close(BlockHandle handle) override {
-    HANDLE mutex = nullptr;
-    HANDLE mapping = nullptr;
+    // Closed once the table's lock is dropped: the mutex first, then the
+    // mapping.
+    UniqueHandle mapping;
+    UniqueHandle mutex;
     {
       const std::lock_guard lock(mutex_);
       const auto found = blocks_.find(handle);
@@ -141,33 +205,31 @@ class Win32SharedMemory final : public SharedMemory {
       Block& block = *found->second;
       block.open = false;
       if (block.locked) ReleaseLocked(handle, block);
-      if (block.mutex != nullptr) LeaveGate(block.name);
-      mutex = std::exchange(block.mutex, nullptr);
+      if (block.mutex) LeaveGate(block.name);
+      mutex = std::move(block.mutex);
       if (block.views == 0) {
-        mapping = block.mapping;
+        mapping = std::move(block.mapping);
         blocks_.erase(found);
       }
     }
-    if (mutex != nullptr) CloseHandle(mutex);
-    if (mapping != nullptr) CloseHandle(mapping);
   }
 
   // The mutex is owned by the thread that took it: Unlock, and Close of a
   // locked handle, must run on that thread (the store's list lock does both
   // in one scope). A holder that dies leaves the mutex abandoned, and the
   // next taker gets it.
-  std::int32_t Lock(BlockHandle handle, std::uint32_t timeout_ms) override {
+  [[nodiscard]] std::error_code Lock(BlockHandle handle, std::uint32_t timeout_ms) override {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock lock(mutex_);
     const auto found = blocks_.find(handle);
-    if (found == blocks_.end() || !found->second->open) return win32_error::kInvalidHandle;
+    if (found == blocks_.end() || !found->second->open) return SystemError::kInvalidHandle;
     Block& block = *found->second;
-    if (block.locked) return win32_error::kSuccess;  // one hold per handle, as with a POSIX lock
-    if (block.mutex == nullptr) {
+    if (block.locked) return {};  // one hold per handle, as with a POSIX lock
+    if (!block.mutex) {
       std::wstring mutex_name = block.name;
       mutex_name.append(kLockSuffix);
-      block.mutex = CreateMutexW(nullptr, FALSE, mutex_name.c_str());
-      if (block.mutex == nullptr) return LastError();
+      block.mutex = UniqueHandle(CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+      if (!block.mutex) return LastError();
       ++gates_[block.name].users;
     }
     Gate& gate = gates_[block.name];
@@ -175,30 +237,34 @@ class Win32SharedMemory final : public SharedMemory {
     if (timeout_ms == INFINITE) {
       gate_changed_.wait(lock, free);
     } else if (!gate_changed_.wait_until(lock, deadline, free)) {
-      return win32_error::kWaitTimeout;
+      return SystemError::kWaitTimeout;
     }
     // Claimed for this process; other processes are decided by the mutex,
     // waited for without the table's lock.
     gate.holder = handle;
-    HANDLE mutex = block.mutex;
+    // Lent while the table's lock is dropped: Close does not run
+    // concurrently with Lock of the same handle.
+    HANDLE mutex = block.mutex.get();
     const std::wstring name = block.name;
     lock.unlock();
     DWORD wait_ms = INFINITE;
     if (timeout_ms != INFINITE) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       wait_ms = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
     }
     const DWORD waited = WaitForSingleObject(mutex, wait_ms);
-    const std::int32_t failure = waited == WAIT_FAILED ? LastError() : 0;
+    const std::error_code failure = waited == WAIT_FAILED ? LastError() : std::error_code();
     lock.lock();
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
       Block& still = *blocks_.at(handle);  // Close may not run concurrently with Lock
       still.locked = true;
-      return win32_error::kSuccess;
+      return {};
     }
     gates_[name].holder = 0;
     gate_changed_.notify_all();
-    return waited == WAIT_TIMEOUT ? win32_error::kWaitTimeout : failure;
+    if (waited == WAIT_TIMEOUT) return SystemError::kWaitTimeout;
+    return failure;
   }
 
   void Unlock(BlockHandle handle) override {
@@ -211,12 +277,12 @@ class Win32SharedMemory final : public SharedMemory {
  private:
   Win32SharedMemory() = default;
 
-  BlockHandle Adopt(HANDLE mapping, std::wstring name) {
+  BlockHandle Adopt(UniqueHandle mapping, std::wstring name) {
     const std::lock_guard lock(mutex_);
     // Our own numbers, never reused, rather than the system's handle values.
     const BlockHandle handle = ++last_handle_;
     auto block = std::make_unique<Block>();
-    block->mapping = mapping;
+    block->mapping = std::move(mapping);
     block->name = std::move(name);
     blocks_.emplace(handle, std::move(block));
     return handle;
@@ -224,7 +290,10 @@ class Win32SharedMemory final : public SharedMemory {
 
   // Called with mutex_ held.
   void ReleaseLocked(BlockHandle handle, Block& block) {
-    ReleaseMutex(block.mutex);
+    // Fails only off the thread that owns the mutex, which the interface
+    // rules out; the mutex is then abandoned when that thread ends, and the
+    // next taker gets it.
+    static_cast<void>(ReleaseMutex(block.mutex.get()));
     block.locked = false;
     Gate& gate = gates_[block.name];
     if (gate.holder == handle) gate.holder = 0;
@@ -240,7 +309,7 @@ class Win32SharedMemory final : public SharedMemory {
   std::mutex mutex_;
   std::condition_variable gate_changed_;
   std::unordered_map<BlockHandle, std::unique_ptr<Block>> blocks_;
-  std::unordered_map<std::byte*, BlockHandle> views_;  // base address -> the handle it was made through
+  std::unordered_map<std::byte*, View> views_;  // by base address
   std::map<std::wstring, Gate> gates_;
   BlockHandle last_handle_ = 0;
 };

@@ -22,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
 
@@ -84,8 +84,8 @@ TEST_F(SharedMemoryGateHeldElsewhere, CallsGiveUpOnTheHolderAndTheClosedBlockGoe
   const std::string name = UniqueName("gate");
   const OpenResult plain = Create(name);
   const OpenResult mapped = Open(name);
-  ASSERT_EQ(plain.status, 0);
-  ASSERT_EQ(mapped.status, 0);
+  ASSERT_EQ(plain.status, std::error_code());
+  ASSERT_EQ(mapped.status, std::error_code());
   std::byte* view = memory_.Map(mapped.handle).view;
   ASSERT_NE(view, nullptr);
   GateHolder holder(name);
@@ -94,11 +94,11 @@ TEST_F(SharedMemoryGateHeldElsewhere, CallsGiveUpOnTheHolderAndTheClosedBlockGoe
   OpenResult opened;
   EXPECT_LT(Timed([&] { opened = memory_.Open(name); }), kGenerousBound);
   EXPECT_EQ(opened.handle, 0u);
-  EXPECT_EQ(opened.status, win32_error::kWaitTimeout);
+  EXPECT_EQ(opened.status, SystemError::kWaitTimeout);
   OpenResult created;
   EXPECT_LT(Timed([&] { created = memory_.CreateOrOpen(name, kBlockSize); }), kGenerousBound);
   EXPECT_EQ(created.handle, 0u);
-  EXPECT_EQ(created.status, win32_error::kWaitTimeout);
+  EXPECT_EQ(created.status, SystemError::kWaitTimeout);
   memory_.Close(opened.handle);
   memory_.Close(created.handle);
 
@@ -111,7 +111,7 @@ TEST_F(SharedMemoryGateHeldElsewhere, CallsGiveUpOnTheHolderAndTheClosedBlockGoe
 
   holder.LetGo();
   EXPECT_TRUE(GoneWithin(name, std::chrono::seconds(10))) << "the last close was never finished";
-  EXPECT_EQ(memory_.Open(name).status, win32_error::kFileNotFound);
+  EXPECT_EQ(memory_.Open(name).status, SystemError::kFileNotFound);
 }
 
 // The number of this process's block descriptors open in the calling

@@ -2,21 +2,28 @@
 // that are killed while holding, the sweep, and other users.
 
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
-#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
 
@@ -56,7 +63,7 @@ TEST_F(SharedMemoryWithTool, WritesWhatThisProcessReads) {
 
 TEST_F(SharedMemoryWithTool, CreateReports183ForABlockHeldHereAndDestroysItsOwn) {
   const std::string held = UniqueName("tool-held");
-  ASSERT_EQ(Create(held).status, 0);
+  ASSERT_EQ(Create(held).status, std::error_code());
   const ToolRun existing = RunTool({"create", held});
   EXPECT_EQ(existing.exit_code, 0) << existing.err;
   EXPECT_EQ(existing.out, "183\n");
@@ -66,7 +73,7 @@ TEST_F(SharedMemoryWithTool, CreateReports183ForABlockHeldHereAndDestroysItsOwn)
   EXPECT_EQ(fresh.exit_code, 0) << fresh.err;
   EXPECT_EQ(fresh.out, "0\n");
   EXPECT_FALSE(BackingExists(own)) << "the tool closed the only handle";
-  EXPECT_EQ(Open(own).status, win32_error::kFileNotFound);
+  EXPECT_EQ(Open(own).status, SystemError::kFileNotFound);
 }
 
 TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleCloses) {
@@ -75,7 +82,7 @@ TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleClo
   ASSERT_EQ(holder.status(), "0");
 
   const OpenResult opened = Open(name);
-  ASSERT_EQ(opened.status, 0);
+  ASSERT_EQ(opened.status, std::error_code());
   std::byte* view = Map(opened.handle);
   ASSERT_NE(view, nullptr);
   view[0] = std::byte{0xab};
@@ -86,7 +93,7 @@ TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleClo
 
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_FALSE(BackingExists(name));
-  EXPECT_EQ(Open(name).status, win32_error::kFileNotFound);
+  EXPECT_EQ(Open(name).status, SystemError::kFileNotFound);
 }
 
 TEST_F(SharedMemoryWithTool, ReportsFailuresAsWindowsCodes) {
@@ -101,7 +108,7 @@ TEST_F(SharedMemoryWithTool, ReportsFailuresAsWindowsCodes) {
   EXPECT_EQ(bad_name.err, "123\n");
 
   const std::string name = UniqueName("tool-args");
-  ASSERT_EQ(Create(name).status, 0);
+  ASSERT_EQ(Create(name).status, std::error_code());
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"read", name, "1020", "5"},
            {"read", name, "-1", "1"},
@@ -125,12 +132,12 @@ TEST_F(SharedMemoryAfterACrash, BlockOfAKilledHolderIsGoneForOpenAndCreate) {
 
   const OpenResult opened = Open(name);
   EXPECT_EQ(opened.handle, 0u);
-  EXPECT_EQ(opened.status, win32_error::kFileNotFound);
+  EXPECT_EQ(opened.status, SystemError::kFileNotFound);
   EXPECT_FALSE(BackingExists(name)) << "the open removes what it found stale";
 
   ASSERT_TRUE(LeaveStaleBlock(name));
   const OpenResult created = Create(name);
-  EXPECT_EQ(created.status, 0);
+  EXPECT_EQ(created.status, std::error_code());
   std::byte* view = Map(created.handle);
   ASSERT_NE(view, nullptr);
   EXPECT_TRUE(AllZero(view, kBlockSize));
@@ -153,7 +160,7 @@ TEST_F(SharedMemoryAfterACrash, SweepRemovesStaleBlocksAndNeverHeldOnes) {
   EXPECT_TRUE(BackingExists(held_here));
   EXPECT_TRUE(BackingExists(held_there));
   EXPECT_EQ(RunTool({"read", held_here, "0", "1"}).out, "11\n");
-  EXPECT_EQ(Open(held_there).status, 0);
+  EXPECT_EQ(Open(held_there).status, std::error_code());
   EXPECT_EQ(there.Release(), 0);
 }
 
@@ -200,10 +207,10 @@ TEST_F(SharedMemoryOtherUsers, ObjectOwnedBySomeoneElseIsRefusedAndLeftAlone) {
 
   const OpenResult created = Create(name);
   EXPECT_EQ(created.handle, 0u);
-  EXPECT_EQ(created.status, win32_error::kAccessDenied);
+  EXPECT_EQ(created.status, SystemError::kAccessDenied);
   const OpenResult opened = Open(name);
   EXPECT_EQ(opened.handle, 0u);
-  EXPECT_EQ(opened.status, win32_error::kAccessDenied);
+  EXPECT_EQ(opened.status, SystemError::kAccessDenied);
   {
     const StaleBlockLock lock;
     SweepStaleBlocks();
@@ -223,14 +230,14 @@ TEST_F(SharedMemoryOtherUsers, UnprivilegedUserGetsItsOwnNamespaceAndIsRefusedSq
   Squat(unreadable, kNobody, 0, 0600);
   Squat(readable, kNobody, 0, 0666);
   const OpenResult root_block = Create(roots);
-  ASSERT_EQ(root_block.status, 0);
+  ASSERT_EQ(root_block.status, std::error_code());
 
   ForkedChild child([&](int report) {
     if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return 1;
     SharedMemory& memory = CurrentSharedMemory();
     auto status = [&](const OpenResult& result) {
       memory.Close(result.handle);
-      return std::to_string(result.status);
+      return std::to_string(ErrorNumber(result.status));
     };
     Report(report, "open 0600 " + status(memory.Open(unreadable)));
     Report(report, "create 0600 " + status(memory.CreateOrOpen(unreadable, kBlockSize)));
@@ -240,7 +247,7 @@ TEST_F(SharedMemoryOtherUsers, UnprivilegedUserGetsItsOwnNamespaceAndIsRefusedSq
     const OpenResult mine = memory.CreateOrOpen(own, kBlockSize);
     struct stat info {};
     const bool owned = stat(BackingPath(own, kNobody).c_str(), &info) == 0 && info.st_uid == kNobody;
-    Report(report, "create own " + std::to_string(mine.status) + (owned ? " owned" : " not owned"));
+    Report(report, "create own " + std::to_string(ErrorNumber(mine.status)) + (owned ? " owned" : " not owned"));
     memory.Close(mine.handle);
     Report(report, "own after close " + status(memory.Open(own)));
     return 0;
@@ -265,11 +272,11 @@ TEST_F(SharedMemoryLimits, OutOfDescriptorsGives4) {
     SharedMemory& memory = CurrentSharedMemory();
     const OpenResult held = memory.CreateOrOpen(existing, kBlockSize);
     const rlimit limit{64, 64};
-    if (held.status != 0 || setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+    if (held.status || setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
     while (open("/dev/null", O_RDONLY) >= 0) {
     }
-    Report(report, "open " + std::to_string(memory.Open(existing).status));
-    Report(report, "create " + std::to_string(memory.CreateOrOpen(fresh, kBlockSize).status));
+    Report(report, "open " + std::to_string(ErrorNumber(memory.Open(existing).status)));
+    Report(report, "create " + std::to_string(ErrorNumber(memory.CreateOrOpen(fresh, kBlockSize).status)));
     memory.Close(held.handle);
     return 0;
   });
@@ -279,6 +286,48 @@ TEST_F(SharedMemoryLimits, OutOfDescriptorsGives4) {
   EXPECT_FALSE(BackingExists(fresh));
   EXPECT_FALSE(BackingExists(existing));
 }
+
+#if defined(__x86_64__)
+
+// From here on every fchmod of the calling process fails with EPERM.
+bool RefuseFchmod() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fchmod, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Under a narrowing umask the creator widens the mode to 0600; a block it
+// could not widen would refuse its other openers, so it is not handed out.
+TEST_F(SharedMemoryLimits, ModeThatCannotBeWidenedFailsTheCreateAndLeavesNoBlock) {
+  const std::string name = UniqueName("narrow");
+  ForkedChild child([&](int report) {
+    if (!RefuseFchmod()) {
+      Report(report, "no filter");
+      return 0;
+    }
+    umask(0277);
+    const OpenResult created = CurrentSharedMemory().CreateOrOpen(name, kBlockSize);
+    const std::string left = BackingExists(name) ? " left" : " clean";
+    Report(report, "create " + std::to_string(ErrorNumber(created.status)) + left);
+    CurrentSharedMemory().Close(created.handle);
+    return 0;
+  });
+  const std::string line = child.ReadLine();
+  EXPECT_EQ(child.Wait(), 0);
+  if (line == "no filter") GTEST_SKIP() << "cannot install a seccomp filter here";
+  EXPECT_EQ(line, "create 5 clean");
+  EXPECT_FALSE(BackingExists(name));
+}
+
+#endif
 
 // A private mount namespace with a tiny /dev/shm, so filling it disturbs no
 // one else.
@@ -294,7 +343,8 @@ TEST_F(SharedMemoryLimits, FullSharedMemoryGives1450AndLeavesNoHalfMadeBlock) {
     while (posix_fallocate(filler, 0, lseek(filler, 0, SEEK_END) + 4096) == 0) {
     }
     const OpenResult created = CurrentSharedMemory().CreateOrOpen(name, kBlockSize);
-    Report(report, "create " + std::to_string(created.status) + (BackingExists(name) ? " left" : " clean"));
+    const std::string left = BackingExists(name) ? " left" : " clean";
+    Report(report, "create " + std::to_string(ErrorNumber(created.status)) + left);
     return 0;
   });
   const std::string line = child.ReadLine();
@@ -328,7 +378,7 @@ TEST_F(SharedMemoryLimits, BlockSizedWithoutReservingOnAFullStoreGives1450Instea
       const int fd = shm_open(object.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0600);
       return fd >= 0 && flock(fd, LOCK_SH) == 0 && ftruncate(fd, size) == 0;
     };
-    if (ours.status != 0 || !other_client(sized_elsewhere, true, kBlockSize) ||
+    if (ours.status || !other_client(sized_elsewhere, true, kBlockSize) ||
         !other_client(grown_elsewhere, false, kGrownSize)) {
       Report(report, "no setup");
       return 0;
@@ -338,13 +388,13 @@ TEST_F(SharedMemoryLimits, BlockSizedWithoutReservingOnAFullStoreGives1450Instea
       if (mapped.view != nullptr) std::memset(mapped.view, 0x5A, kBlockSize);
     };
     const OpenResult opened = memory.Open(sized_elsewhere);
-    Report(report, "open " + std::to_string(opened.status));
+    Report(report, "open " + std::to_string(ErrorNumber(opened.status)));
     touch(opened.handle);
     const OpenResult created = memory.CreateOrOpen(sized_elsewhere, kBlockSize);
-    Report(report, "create " + std::to_string(created.status));
+    Report(report, "create " + std::to_string(ErrorNumber(created.status)));
     touch(created.handle);
     const MapResult grown = memory.Map(ours.handle);
-    Report(report, "map grown " + std::to_string(grown.status));
+    Report(report, "map grown " + std::to_string(ErrorNumber(grown.status)));
     if (grown.view != nullptr) std::memset(grown.view, 0x5A, kGrownSize);
     Report(report, "done");
     return 0;

@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
 
@@ -68,7 +68,7 @@ TEST(SharedMemoryStaleBlockRace, RemoverKilledMidwayDoesNotHandTheDeadBlockToAWa
     if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) return kTraceRefused;
     raise(SIGSTOP);
     // Finds the block stale and starts removing it.
-    Report(report, std::to_string(CurrentSharedMemory().Open(name).status));
+    Report(report, std::to_string(ErrorNumber(CurrentSharedMemory().Open(name).status)));
     return 0;
   });
   const Traced traced = RunUntilUnlink(remover.pid());
@@ -79,18 +79,18 @@ TEST(SharedMemoryStaleBlockRace, RemoverKilledMidwayDoesNotHandTheDeadBlockToAWa
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     bool waiting = false;
     OpenResult opened = CurrentSharedMemory().Open(name);
-    while (opened.status == win32_error::kWaitTimeout && std::chrono::steady_clock::now() < give_up) {
+    while (opened.status == SystemError::kWaitTimeout && std::chrono::steady_clock::now() < give_up) {
       if (!std::exchange(waiting, true)) Report(report, "waiting");
       opened = CurrentSharedMemory().Open(name);
     }
     CurrentSharedMemory().Close(opened.handle);
-    Report(report, std::to_string(opened.status));
+    Report(report, std::to_string(ErrorNumber(opened.status)));
     return 0;
   });
   ASSERT_EQ(opener.ReadLine(), "waiting") << "the remover keeps the gate";
   remover.Kill();
 
-  EXPECT_EQ(opener.ReadLine(), std::to_string(win32_error::kFileNotFound));
+  EXPECT_EQ(opener.ReadLine(), std::to_string(ErrorNumber(SystemError::kFileNotFound)));
   EXPECT_EQ(opener.Wait(), 0);
   EXPECT_FALSE(BackingExists(name));
 }

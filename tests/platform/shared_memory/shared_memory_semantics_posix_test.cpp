@@ -12,7 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
 
@@ -35,7 +35,7 @@ TEST_F(SharedMemoryCreation, NewBlockIsZeroFilledPrivateAndWritable) {
   const std::string name = UniqueName("new");
   const OpenResult created = Create(name);
   ASSERT_NE(created.handle, 0u);
-  EXPECT_EQ(created.status, 0);
+  EXPECT_EQ(created.status, std::error_code());
   std::byte* view = Map(created.handle);
   ASSERT_NE(view, nullptr);
   EXPECT_TRUE(AllZero(view, kBlockSize));
@@ -63,14 +63,14 @@ TEST_F(SharedMemoryCreation, UmaskDoesNotNarrowTheBlockMode) {
 TEST_F(SharedMemoryCreation, ExistingNameGives183AndKeepsContentAndSize) {
   const std::string name = UniqueName("existing");
   const OpenResult first = Create(name);
-  ASSERT_EQ(first.status, 0);
+  ASSERT_EQ(first.status, std::error_code());
   Fill(Map(first.handle), 100, "kept");
 
   const OpenResult bigger = memory_.CreateOrOpen(name, 4 * kBlockSize);
-  EXPECT_EQ(bigger.status, win32_error::kAlreadyExists);
+  EXPECT_EQ(bigger.status, SystemError::kAlreadyExists);
   memory_.Close(bigger.handle);
   const OpenResult third = Create(name);
-  EXPECT_EQ(third.status, win32_error::kAlreadyExists);
+  EXPECT_EQ(third.status, SystemError::kAlreadyExists);
   EXPECT_NE(third.handle, first.handle);
   std::byte* view = Map(third.handle);
   ASSERT_NE(view, nullptr);
@@ -85,21 +85,16 @@ using SharedMemoryBadInput = SharedMemoryTest;
 TEST_F(SharedMemoryBadInput, NamesWithSeparatorsOrEmptyAreRefusedBeforeTouchingAnything) {
   const std::string token = ProcessToken() + "bad";
   const std::vector<std::string> names{
-      "",
-      token + "/inner",
-      "/" + token,
-      "../../tmp/" + token,
-      token + "\\back",
-      token + std::string(1, '\0') + "nul",
+      "", token + "/inner", "/" + token, "../../tmp/" + token, token + "\\back", token + std::string(1, '\0') + "nul",
   };
   for (const std::string& name : names) {
     SCOPED_TRACE(::testing::PrintToString(name));
     const OpenResult created = Create(name);
     EXPECT_EQ(created.handle, 0u);
-    EXPECT_EQ(created.status, win32_error::kInvalidName);
+    EXPECT_EQ(created.status, SystemError::kInvalidName);
     const OpenResult opened = Open(name);
     EXPECT_EQ(opened.handle, 0u);
-    EXPECT_EQ(opened.status, win32_error::kInvalidName);
+    EXPECT_EQ(opened.status, SystemError::kInvalidName);
   }
   EXPECT_THAT(ShmEntriesContaining(token), IsEmpty());
   struct stat info {};

@@ -10,7 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support.h"
 
@@ -29,7 +29,7 @@ using SharedMemoryCreation = SharedMemoryTest;
 
 TEST_F(SharedMemoryCreation, LargerRequestedSizeIsMappedWhole) {
   const OpenResult created = memory_.CreateOrOpen(UniqueName("large"), 3 * kBlockSize);
-  ASSERT_EQ(created.status, 0);
+  ASSERT_EQ(created.status, std::error_code());
   const MapResult mapped = memory_.Map(created.handle);
   ASSERT_NE(mapped.view, nullptr);
   EXPECT_TRUE(AllZero(mapped.view, 3 * kBlockSize));
@@ -39,7 +39,7 @@ TEST_F(SharedMemoryCreation, LargerRequestedSizeIsMappedWhole) {
 
 TEST_F(SharedMemoryCreation, ZeroSizeIsRefused) {
   const std::string name = UniqueName("zero");
-  EXPECT_EQ(memory_.CreateOrOpen(name, 0).status, win32_error::kInvalidParameter);
+  EXPECT_EQ(memory_.CreateOrOpen(name, 0).status, SystemError::kInvalidParameter);
   EXPECT_FALSE(BackingExists(name));
 }
 
@@ -49,7 +49,7 @@ TEST_F(SharedMemoryOpening, MissingNameGives2AndCreatesNothing) {
   const std::string name = UniqueName("missing");
   const OpenResult opened = Open(name);
   EXPECT_EQ(opened.handle, 0u);
-  EXPECT_EQ(opened.status, win32_error::kFileNotFound);
+  EXPECT_EQ(opened.status, SystemError::kFileNotFound);
   EXPECT_FALSE(BackingExists(name));
 }
 
@@ -58,7 +58,7 @@ TEST_F(SharedMemoryOpening, TwoHandlesInOneProcessShareBytes) {
   const OpenResult created = Create(name);
   const OpenResult opened = Open(name);
   ASSERT_NE(opened.handle, 0u);
-  EXPECT_EQ(opened.status, 0);
+  EXPECT_EQ(opened.status, std::error_code());
   EXPECT_NE(opened.handle, created.handle);
   std::byte* first = Map(created.handle);
   std::byte* second = Map(opened.handle);
@@ -73,12 +73,12 @@ TEST_F(SharedMemoryOpening, TwoHandlesInOneProcessShareBytes) {
 
 TEST_F(SharedMemoryOpening, NamesMatchExactlyAndAllowEightBitCharacters) {
   const std::string name = UniqueName("Caf\xc3\xa9\xff\x01 Name");
-  ASSERT_EQ(Create(name).status, 0);
+  ASSERT_EQ(Create(name).status, std::error_code());
   std::string other_case = name;
   other_case.replace(other_case.find("Name"), 4, "name");
-  EXPECT_EQ(Open(other_case).status, win32_error::kFileNotFound);
-  EXPECT_EQ(Open(name.substr(0, name.size() - 1)).status, win32_error::kFileNotFound);
-  EXPECT_EQ(Open(name).status, 0);
+  EXPECT_EQ(Open(other_case).status, SystemError::kFileNotFound);
+  EXPECT_EQ(Open(name.substr(0, name.size() - 1)).status, SystemError::kFileNotFound);
+  EXPECT_EQ(Open(name).status, std::error_code());
 }
 
 using SharedMemoryLifetime = SharedMemoryTest;
@@ -96,9 +96,9 @@ TEST_F(SharedMemoryLifetime, LastCloseDestroysAndRecreationIsZeroed) {
 
   memory_.Close(second.handle);
   EXPECT_FALSE(BackingExists(name));
-  EXPECT_EQ(Open(name).status, win32_error::kFileNotFound);
+  EXPECT_EQ(Open(name).status, SystemError::kFileNotFound);
   const OpenResult renewed = Create(name);
-  EXPECT_EQ(renewed.status, 0);
+  EXPECT_EQ(renewed.status, std::error_code());
   std::byte* fresh = Map(renewed.handle);
   ASSERT_NE(fresh, nullptr);
   EXPECT_TRUE(AllZero(fresh, kBlockSize));
@@ -113,7 +113,7 @@ TEST_F(SharedMemoryLifetime, ViewOutlivesItsHandle) {
   Fill(view, 10, "still here");
 
   const OpenResult reopened = Open(name);
-  ASSERT_EQ(reopened.status, 0) << "the view keeps the block";
+  ASSERT_EQ(reopened.status, std::error_code()) << "the view keeps the block";
   std::byte* second = Map(reopened.handle);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(Read(second, 10, 10), "still here");
@@ -123,7 +123,7 @@ TEST_F(SharedMemoryLifetime, ViewOutlivesItsHandle) {
 
   memory_.Unmap(view);
   EXPECT_FALSE(BackingExists(name));
-  EXPECT_EQ(Open(name).status, win32_error::kFileNotFound);
+  EXPECT_EQ(Open(name).status, SystemError::kFileNotFound);
 }
 
 TEST_F(SharedMemoryLifetime, EveryViewOfAClosedHandleCounts) {
@@ -147,14 +147,14 @@ TEST_F(SharedMemoryBadInput, LongNamesAreRefusedPastTwoHundredCharacters) {
   std::string longest = UniqueName("long");
   longest.resize(200, 'n');
   const std::string too_long = longest + "n";
-  EXPECT_EQ(Create(too_long).status, win32_error::kFilenameExcedRange);
-  EXPECT_EQ(Open(too_long).status, win32_error::kFilenameExcedRange);
+  EXPECT_EQ(Create(too_long).status, SystemError::kFilenameExcedRange);
+  EXPECT_EQ(Open(too_long).status, SystemError::kFilenameExcedRange);
   EXPECT_FALSE(BackingExists(too_long));
 
   const OpenResult created = Create(longest);
-  EXPECT_EQ(created.status, 0);
+  EXPECT_EQ(created.status, std::error_code());
   EXPECT_NE(created.handle, 0u);
-  EXPECT_EQ(Open(longest).status, 0);
+  EXPECT_EQ(Open(longest).status, std::error_code());
 }
 
 TEST_F(SharedMemoryBadInput, HandlesNotHandedOutAreRejected) {
@@ -162,7 +162,7 @@ TEST_F(SharedMemoryBadInput, HandlesNotHandedOutAreRejected) {
   for (const BlockHandle bogus : {BlockHandle{0}, ~BlockHandle{0}, reinterpret_cast<BlockHandle>(&on_stack)}) {
     const MapResult mapped = memory_.Map(bogus);
     EXPECT_EQ(mapped.view, nullptr);
-    EXPECT_EQ(mapped.status, win32_error::kInvalidHandle);
+    EXPECT_EQ(mapped.status, SystemError::kInvalidHandle);
     memory_.Close(bogus);
   }
   memory_.Unmap(nullptr);
@@ -175,16 +175,16 @@ TEST_F(SharedMemoryBadInput, ClosedHandleStaysDeadEvenWhenItsDescriptorIsReused)
   const OpenResult closed = Open(name);
   memory_.Close(closed.handle);
   const OpenResult reused = Open(name);  // likely on the same descriptor number
-  ASSERT_EQ(reused.status, 0);
+  ASSERT_EQ(reused.status, std::error_code());
 
-  EXPECT_EQ(memory_.Map(closed.handle).status, win32_error::kInvalidHandle);
+  EXPECT_EQ(memory_.Map(closed.handle).status, SystemError::kInvalidHandle);
   memory_.Close(closed.handle);
   memory_.Close(keeper.handle);
   std::byte* view = Map(reused.handle);
   ASSERT_NE(view, nullptr) << "a second Close must not touch another handle";
   Fill(view, 0, "alive");
   EXPECT_TRUE(BackingExists(name));
-  EXPECT_EQ(Open(name).status, 0);
+  EXPECT_EQ(Open(name).status, std::error_code());
 }
 
 TEST_F(SharedMemoryBadInput, UnmapOfAnAddressInsideAViewIsIgnored) {
@@ -219,8 +219,8 @@ TEST_F(SharedMemoryThreads, ConcurrentHandlesOfOneProcessStayConsistent) {
         const std::string& name = names[(t + round) % names.size()];
         const OpenResult first = memory.CreateOrOpen(name, kBlockSize);
         const OpenResult second = memory.Open(name);
-        if (first.status != 0 && first.status != win32_error::kAlreadyExists) ++failures;
-        if (second.status != 0) ++failures;
+        if (first.status && first.status != SystemError::kAlreadyExists) ++failures;
+        if (second.status) ++failures;
         const MapResult a = memory.Map(first.handle);
         const MapResult b = memory.Map(second.handle);
         if (a.view == nullptr || b.view == nullptr) {
@@ -246,7 +246,7 @@ TEST_F(SharedMemoryThreads, ConcurrentHandlesOfOneProcessStayConsistent) {
   EXPECT_EQ(failures.load(), 0);
   for (const std::string& name : names) {
     EXPECT_FALSE(BackingExists(name));
-    EXPECT_EQ(Open(name).status, win32_error::kFileNotFound);
+    EXPECT_EQ(Open(name).status, SystemError::kFileNotFound);
   }
 }
 

@@ -60,7 +60,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/release_retry_posix.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support_posix.h"
@@ -256,27 +256,29 @@ class Child {
     if (!generation) return;
     std::byte* existing = AnyView(name);
     const std::string& text = names_[name];
-    const OpenResult result = Call([&] { return create ? memory_.CreateOrOpen(text, kBlockSize) : memory_.Open(text); });
+    const OpenResult result =
+        Call([&] { return create ? memory_.CreateOrOpen(text, kBlockSize) : memory_.Open(text); });
     if (result.handle == 0) {
-      if (result.status == win32_error::kWaitTimeout) {
+      if (result.status == SystemError::kWaitTimeout) {
         control_.busy.fetch_add(1);
       } else if (existing != nullptr) {
-        control_.Violate(kSplitName, Where(name, "missing while held: ") + std::to_string(result.status));
-      } else if (create || result.status != win32_error::kFileNotFound) {
-        control_.Violate(kUnexpectedStatus, Where(name, "open/create failed: ") + std::to_string(result.status));
+        control_.Violate(kSplitName, Where(name, "missing while held: ") + std::to_string(ErrorNumber(result.status)));
+      } else if (create || result.status != SystemError::kFileNotFound) {
+        control_.Violate(kUnexpectedStatus,
+                         Where(name, "open/create failed: ") + std::to_string(ErrorNumber(result.status)));
       }
       return Idle(name);
     }
-    if (existing != nullptr && result.status == 0 && create) {
+    if (existing != nullptr && !result.status && create) {
       control_.Violate(kSplitName, Where(name, "created anew while held"));
     }
     const MapResult mapped = memory_.Map(result.handle);
     if (mapped.view == nullptr) {
-      control_.Violate(kUnexpectedStatus, Where(name, "map failed: ") + std::to_string(mapped.status));
+      control_.Violate(kUnexpectedStatus, Where(name, "map failed: ") + std::to_string(ErrorNumber(mapped.status)));
       Close(result.handle);
       return Idle(name);
     }
-    if (create && result.status == 0) {
+    if (create && !result.status) {
       control_.created.fetch_add(1);
       if (!AllZero(mapped.view, kBlockSize)) control_.Violate(kNewNotZero, Where(name, "dirty new block"));
       Word(mapped.view, kGenerationOffset).store(*generation);
@@ -489,14 +491,16 @@ class Stress {
     SharedMemory& memory = CurrentSharedMemory();
     const std::string& text = names_[name];
     const OpenResult opened = memory.Open(text);
-    if (opened.handle != 0 || opened.status != win32_error::kFileNotFound) {
-      control_->Violate(kAliveAfterDrain, text + ": open after drain gave " + std::to_string(opened.status));
+    if (opened.handle != 0 || opened.status != SystemError::kFileNotFound) {
+      control_->Violate(kAliveAfterDrain,
+                        text + ": open after drain gave " + std::to_string(ErrorNumber(opened.status)));
       memory.Close(opened.handle);
     }
     const OpenResult created = memory.CreateOrOpen(text, kBlockSize);
     const MapResult mapped = memory.Map(created.handle);
-    if (created.status != 0 || mapped.view == nullptr || !AllZero(mapped.view, kBlockSize)) {
-      control_->Violate(kAliveAfterDrain, text + ": create after drain gave " + std::to_string(created.status));
+    if (created.status || mapped.view == nullptr || !AllZero(mapped.view, kBlockSize)) {
+      control_->Violate(kAliveAfterDrain,
+                        text + ": create after drain gave " + std::to_string(ErrorNumber(created.status)));
     }
     memory.Unmap(mapped.view);
     memory.Close(created.handle);

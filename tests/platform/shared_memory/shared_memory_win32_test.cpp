@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/core/system_error.h"
+#include "platform/core/error_codes.h"
 #include "platform/shared_memory/shared_memory.h"
 #include "platform/shared_memory/shm_test_support.h"
 
@@ -29,8 +29,8 @@ TEST_F(SharedMemoryWin32, NamesTheSystemWouldTakeAreRefusedAndNothingIsCreated) 
   const std::string token = ProcessToken() + "bad";
   for (const std::string& name : {token + "/inner", "Local\\" + token, "Global\\" + token, token + "\\back"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(Create(name).status, win32_error::kInvalidName);
-    EXPECT_EQ(Open(name).status, win32_error::kInvalidName);
+    EXPECT_EQ(Create(name).status, SystemError::kInvalidName);
+    EXPECT_EQ(Open(name).status, SystemError::kInvalidName);
   }
   for (const std::string& raw : {token + "/inner", token, token + "\\back"}) {
     HANDLE left = OpenFileMappingW(FILE_MAP_READ, FALSE, Wide(raw).c_str());
@@ -44,11 +44,11 @@ TEST_F(SharedMemoryWin32, StatusIsTheOutcomeOfThisCallNotAnEarlierError) {
   SetLastError(ERROR_ACCESS_DENIED);
   const OpenResult created = Create(name);
   ASSERT_NE(created.handle, 0u);
-  EXPECT_EQ(created.status, 0);
+  EXPECT_EQ(created.status, std::error_code());
   std::memcpy(Map(created.handle), "kept", 4);
 
   const OpenResult again = memory_.CreateOrOpen(name, 4 * kBlockSize);
-  EXPECT_EQ(again.status, win32_error::kAlreadyExists);
+  EXPECT_EQ(again.status, SystemError::kAlreadyExists);
   ASSERT_NE(again.handle, 0u);
   const MapResult view = memory_.Map(again.handle);
   ASSERT_NE(view.view, nullptr);
@@ -64,23 +64,23 @@ TEST_F(SharedMemoryWin32, TwoHandlesOnOneThreadExcludeEachOther) {
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
 
-  ASSERT_EQ(memory_.Lock(first, 0), 0);
-  EXPECT_EQ(memory_.Lock(second, 0), win32_error::kWaitTimeout) << "the mutex alone would let the thread in";
-  EXPECT_EQ(memory_.Lock(first, 0), 0) << "a handle holds the lock once";
+  ASSERT_EQ(memory_.Lock(first, 0), std::error_code());
+  EXPECT_EQ(memory_.Lock(second, 0), SystemError::kWaitTimeout) << "the mutex alone would let the thread in";
+  EXPECT_EQ(memory_.Lock(first, 0), std::error_code()) << "a handle holds the lock once";
   memory_.Unlock(first);
-  ASSERT_EQ(memory_.Lock(second, 0), 0) << "one Unlock releases a handle's hold";
-  EXPECT_EQ(memory_.Lock(first, 0), win32_error::kWaitTimeout);
+  ASSERT_EQ(memory_.Lock(second, 0), std::error_code()) << "one Unlock releases a handle's hold";
+  EXPECT_EQ(memory_.Lock(first, 0), SystemError::kWaitTimeout);
 
   memory_.Close(second);
-  EXPECT_EQ(memory_.Lock(first, 0), 0) << "closing the holding handle releases the lock";
+  EXPECT_EQ(memory_.Lock(first, 0), std::error_code()) << "closing the holding handle releases the lock";
   memory_.Unlock(first);
 }
 
 TEST_F(SharedMemoryWin32, LocksOfDifferentBlocksAreIndependent) {
   const BlockHandle a = Create(UniqueName("lock-a")).handle;
   const BlockHandle b = Create(UniqueName("lock-b")).handle;
-  ASSERT_EQ(memory_.Lock(a, 0), 0);
-  EXPECT_EQ(memory_.Lock(b, 0), 0);
+  ASSERT_EQ(memory_.Lock(a, 0), std::error_code());
+  EXPECT_EQ(memory_.Lock(b, 0), std::error_code());
   memory_.Unlock(b);
   memory_.Unlock(a);
 }
@@ -88,8 +88,8 @@ TEST_F(SharedMemoryWin32, LocksOfDifferentBlocksAreIndependent) {
 TEST_F(SharedMemoryWin32, LockOfAHandleThatIsNotOpenGives6) {
   const BlockHandle closed = memory_.CreateOrOpen(UniqueName("lock-closed"), kBlockSize).handle;
   memory_.Close(closed);
-  EXPECT_EQ(memory_.Lock(closed, 0), win32_error::kInvalidHandle);
-  EXPECT_EQ(memory_.Lock(0, 0), win32_error::kInvalidHandle);
+  EXPECT_EQ(memory_.Lock(closed, 0), SystemError::kInvalidHandle);
+  EXPECT_EQ(memory_.Lock(0, 0), SystemError::kInvalidHandle);
   memory_.Unlock(closed);
   memory_.Unlock(0);
 }
@@ -110,13 +110,13 @@ TEST_F(SharedMemoryWin32, AHolderElsewhereBlocksAndItsAbandonedLockGoesToTheNext
     CloseHandle(mutex);  // the ownership stays with the ending thread
   });
   ASSERT_TRUE(taken.get_future().get());
-  EXPECT_EQ(memory_.Lock(handle, 0), win32_error::kWaitTimeout);
+  EXPECT_EQ(memory_.Lock(handle, 0), SystemError::kWaitTimeout);
   may_end.set_value();
   holder.join();
 
-  EXPECT_EQ(memory_.Lock(handle, 0), 0);
+  EXPECT_EQ(memory_.Lock(handle, 0), std::error_code());
   memory_.Unlock(handle);
-  EXPECT_EQ(memory_.Lock(handle, 0), 0) << "released normally this time";
+  EXPECT_EQ(memory_.Lock(handle, 0), std::error_code()) << "released normally this time";
   memory_.Unlock(handle);
 }
 

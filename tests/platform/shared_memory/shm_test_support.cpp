@@ -8,9 +8,9 @@
 #include "platform/shared_memory/shm_test_support_posix.h"
 #endif
 
+#include <gmock/gmock.h>
 #include <algorithm>
 #include <atomic>
-#include <gmock/gmock.h>
 
 namespace dovel::platform::shm_test {
 

@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <cerrno>
 #include <cstring>
-#include <gmock/gmock.h>
 
 namespace dovel::platform::shm_test {
 namespace {
@@ -213,7 +213,7 @@ bool LeaveStaleBlock(const std::string& name) {
     auto& memory = CurrentSharedMemory();
     const OpenResult created = memory.CreateOrOpen(name, kBlockSize);
     const MapResult mapped = memory.Map(created.handle);
-    if (created.status != 0 || mapped.view == nullptr) return 1;
+    if (created.status || mapped.view == nullptr) return 1;
     std::memset(mapped.view, 0x5A, kBlockSize);
     Report(report, "holding");
     pause();
