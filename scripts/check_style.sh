@@ -13,7 +13,8 @@
 #
 # The build directory must have been configured with
 # -DCMAKE_EXPORT_COMPILE_COMMANDS=ON and built far enough that generated
-# headers exist; `scripts/dovel.sh style` does both, then runs this.
+# headers exist; `scripts/dovel.sh style` does both, installs clang-format-14
+# and clang-tidy-14, then runs this.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd -P)"
@@ -22,20 +23,9 @@ build_dir="${1:-build/default}"
 jobs="${STYLE_JOBS:-$(nproc)}"
 tidy_timeout="${STYLE_TIDY_TIMEOUT:-1200}"
 
-# As in scripts/dovel.sh: apt-get only for what is missing.
-install_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
-
-install_packages clang-format-14 clang-tidy-14
+for tool in clang-format-14 clang-tidy-14 run-clang-tidy-14; do
+  command -v "$tool" >/dev/null || { echo "style: $tool is missing; scripts/dovel.sh style installs it" >&2; exit 1; }
+done
 
 status=0
 

@@ -108,7 +108,7 @@ case "${1:-}" in
     ;;
   style)
     # clang-tidy reads the compile database and needs any generated headers.
-    install_packages "${packages[@]}"
+    install_packages "${packages[@]}" clang-format-14 clang-tidy-14
     cmake --preset default -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
     cmake --build --preset default -j "$(nproc)"
     exec scripts/check_style.sh build/default
