@@ -81,8 +81,12 @@ TEST(RegistryProcessTest, ProcessesWritingAtOnceLoseNothing) {
   constexpr int kProcesses = 4;
   constexpr int kValuesEach = 25;
   const std::vector<int> statuses = RunTogether(kProcesses, [&](int p) {
-    // Each child has its own registry object and connections.
-    SqliteRegistry registry;
+    // Each child has its own registry object and connections. The wait for
+    // the store is generous: this is about lost writes, not about how fast
+    // four processes get their turn on a loaded machine.
+    SqliteRegistry::Options options;
+    options.busy_timeout_ms = 60'000;
+    SqliteRegistry registry(options);
     int failures = 0;
     for (int i = 0; i < kValuesEach; ++i) {
       const std::string mine = "P" + std::to_string(p) + "V" + std::to_string(i);
