@@ -103,7 +103,10 @@ DOVEL_CLIENT_API int32_t dovel_last_system_code(void);
 
 typedef struct dovel_queue dovel_queue;
 
-/* Opens the three lists of a queue object by their identifiers. */
+/* Opens the lists of a queue object by their identifiers. A list not
+ * needed may be NULL: a poster needs only the work queue, a taker only the
+ * current and last-sent lists. A call that needs a list the handle was
+ * opened without fails with DOVEL_INVALID_ARGUMENT. */
 DOVEL_CLIENT_API dovel_result dovel_queue_open(const char* work_queue, const char* current, const char* last_sent,
                                                dovel_queue** out);
 
@@ -132,11 +135,14 @@ DOVEL_CLIENT_API dovel_result dovel_queue_mark_last_sent(dovel_queue* queue, con
 /* How many messages wait in the work queue (a bounded walk). */
 DOVEL_CLIENT_API dovel_result dovel_queue_length(dovel_queue* queue, size_t* count);
 
-/* How many of the messages this handle posted are still in the work queue
- * or the current list: 0 once the server has handed all of them over. */
+/* How many of the messages this handle posted are still in the work queue,
+ * or in the current list when the handle knows it: 0 once the server has
+ * handed all of them over (and, knowing the current list, once the client
+ * has taken them). */
 DOVEL_CLIENT_API dovel_result dovel_queue_waiting(dovel_queue* queue, size_t* count);
 
-/* The identifier of one of the queue's lists, for dovel_list_read. */
+/* The identifier of one of the queue's lists, for dovel_list_read;
+ * DOVEL_INVALID_ARGUMENT for a list the handle was opened without. */
 typedef enum dovel_queue_list { DOVEL_WORK_QUEUE = 0, DOVEL_CURRENT = 1, DOVEL_LAST_SENT = 2 } dovel_queue_list;
 DOVEL_CLIENT_API dovel_result dovel_queue_list_id(const dovel_queue* queue, dovel_queue_list which, char* id_out);
 
