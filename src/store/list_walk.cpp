@@ -21,7 +21,9 @@ ListWalk WalkList(const clsMessages& head, std::size_t max_messages) {
         walk.error = failure ? failure : std::error_code(RuntimeError::kBrokenChain);
         return walk;
       }
-      std::u16string guid = message->szGUID();
+      // The identifier the link named, not the message's own field: a
+      // writer that never filled that field must not break the walk.
+      std::u16string guid = message->MessageId().str();
       if (walk.messages.size() >= max_messages || !seen.insert(guid).second) {
         walk.error = RuntimeError::kBrokenChain;
         return walk;

@@ -23,7 +23,9 @@
  * every message it posted until the message has left both the work queue
  * and the current list and a newer message has replaced it as last sent, so
  * a poster that closes its handle early takes its unsent messages with it.
- * dovel_queue_waiting says how many of them are still waiting.
+ * dovel_queue_waiting says how many of them are still waiting. On POSIX
+ * every block held costs a descriptor, so the first dovel_queue_open raises
+ * the process's soft limit on open descriptors to its hard limit.
  */
 #ifndef DOVEL_CLIENT_H
 #define DOVEL_CLIENT_H
