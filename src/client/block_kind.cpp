@@ -27,14 +27,11 @@ std::error_code KindOfBlock(const store::Identifier& id, dovel_block_kind& kind)
   store::clsMessage block;
   if (const std::error_code loaded = block.Load(id)) return loaded;
   const std::u16string start = block.szGUID();
-  if (IsIdentifier(block.HeadGUID())) {
-    kind = DOVEL_BLOCK_MESSAGE;
-  } else if (!IsIdentifier(start)) {
-    kind = DOVEL_BLOCK_UNKNOWN;
-  } else if (id == start && HasMessageFields(block)) {
+  const bool starts_with_identifier = IsIdentifier(start);
+  if (IsIdentifier(block.HeadGUID()) || (starts_with_identifier && id == start && HasMessageFields(block))) {
     kind = DOVEL_BLOCK_MESSAGE;
   } else {
-    kind = DOVEL_BLOCK_LIST;
+    kind = starts_with_identifier ? DOVEL_BLOCK_LIST : DOVEL_BLOCK_UNKNOWN;
   }
   return {};
 }

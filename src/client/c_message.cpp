@@ -71,7 +71,9 @@ const uint8_t* dovel_message_data(const dovel_message* message, size_t* size) {
   return message == nullptr || message->data.empty() ? nullptr : message->data.data();
 }
 int dovel_message_auto(const dovel_message* message) { return message != nullptr && message->automatic ? 1 : 0; }
-int16_t dovel_message_priority(const dovel_message* message) { return message == nullptr ? 0 : message->priority; }
+int16_t dovel_message_priority(const dovel_message* message) {
+  return message == nullptr ? int16_t{0} : message->priority;
+}
 const char* dovel_message_owner_name(const dovel_message* message) {
   return message == nullptr ? "" : message->owner_name.c_str();
 }

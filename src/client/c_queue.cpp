@@ -46,7 +46,7 @@ dovel_result dovel_queue_open(const char* work_queue, const char* current, const
     for (int i = 0; i < 3; ++i) {
       if (const std::error_code refused = ListText(given[i], ids[i])) return refused;
     }
-    auto queue = std::unique_ptr<dovel_queue>(new dovel_queue{{ids[0], ids[1], ids[2]}});
+    auto queue = std::make_unique<dovel_queue>(dovel::client::QueueClient(ids[0], ids[1], ids[2]));
     if (!queue->client.ok()) return queue->client.status();
     *out = queue.release();
     return {};

@@ -48,6 +48,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* NOLINTBEGIN(modernize-use-using): this header is C. */
 
 /* The layout version this library reads and writes (see docs/protocol.md). */
 #define DOVEL_LAYOUT_VERSION 1
@@ -215,6 +216,7 @@ DOVEL_CLIENT_API dovel_result dovel_block_kind_of(const char* id, dovel_block_ki
  * goes with its last handle, so there is never anything to remove. */
 DOVEL_CLIENT_API dovel_result dovel_sweep(int* removed);
 
+/* NOLINTEND(modernize-use-using) */
 #ifdef __cplusplus
 }
 #endif
