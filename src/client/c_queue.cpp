@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "client/c_boundary.h"
@@ -12,6 +13,7 @@
 #include "store/block_layout.h"
 
 struct dovel_queue {
+  explicit dovel_queue(dovel::client::QueueClient opened) : client(std::move(opened)) {}
   dovel::client::QueueClient client;
 };
 
