@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "client/queue_client.h"
 #include "com/cls_msg_queue.h"
+#include "dovel/client.h"
 #include "errorlog/error_log_object.h"
 #include "platform/automation/object_factory.h"
 #include "platform/automation/text.h"
@@ -51,8 +51,13 @@ class Conversation {
   }
 
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  struct QueueCloser {
+    void operator()(dovel_queue* queue) const { dovel_queue_close(queue); }
+  };
+
   std::shared_ptr<com::clsMsgQueue> queue_;
-  std::unique_ptr<client::QueueClient> client_;
+  // The client's side, as any client has it: through the C library.
+  std::unique_ptr<dovel_queue, QueueCloser> client_;
   std::set<com::QueueEvent> seen_;
   bool inactivity_completed_ = false;
   bool done_ = false;
@@ -62,18 +67,22 @@ void Conversation::OnEvent(com::QueueEvent event) {
   seen_.insert(event);
   switch (event) {
     case com::QueueEvent::SendData: {
-      const auto taken = client_->TakeCurrent();
-      if (taken.error) {
-        Say("SendData: could not take the message: " + taken.error.message());
+      char id[DOVEL_ID_BUFFER];
+      dovel_result taken = dovel_queue_take(client_.get(), id);
+      dovel_message* message = nullptr;
+      if (taken == DOVEL_OK) taken = dovel_message_read(id, &message);
+      if (taken != DOVEL_OK) {
+        Say(std::string("SendData: could not take the message: ") + dovel_result_text(taken));
       } else {
-        Say("SendData: sent \"" + ToUtf8(taken.value) + "\" over the simulated link");
+        Say("SendData: sent \"" + std::string(dovel_message_name(message)) + "\" over the simulated link");
       }
+      dovel_message_free(message);
       break;
     }
     case com::QueueEvent::Heartbeat: {
-      const auto posted = client_->Post(u"Keep Alive", true);
-      Say(posted ? "Heartbeat: queued an automatic \"Keep Alive\""
-                 : "Heartbeat: could not queue a keep-alive: " + posted.error.message());
+      const dovel_result posted = dovel_queue_post(client_.get(), "Keep Alive", nullptr, 0, 1, nullptr);
+      Say(posted == DOVEL_OK ? "Heartbeat: queued an automatic \"Keep Alive\""
+                             : std::string("Heartbeat: could not queue a keep-alive: ") + dovel_result_text(posted));
       break;
     }
     case com::QueueEvent::Timeout:
@@ -86,9 +95,10 @@ void Conversation::OnEvent(com::QueueEvent event) {
       Say("InactivityComplete: watching again");
       break;
     case com::QueueEvent::DiagRefresh: {
-      const auto queued = client_->Queued();
-      Say(queued ? "DiagRefresh: " + std::to_string(queued.value) + " message(s) waiting"
-                 : "DiagRefresh: the work queue cannot be read: " + queued.error.message());
+      std::size_t queued = 0;
+      const dovel_result read = dovel_queue_length(client_.get(), &queued);
+      Say(read == DOVEL_OK ? "DiagRefresh: " + std::to_string(queued) + " message(s) waiting"
+                           : std::string("DiagRefresh: the work queue cannot be read: ") + dovel_result_text(read));
       if (inactivity_completed_) {
         Must(queue_->UnloadQueue());
         Say("UnloadQueue: engine stopped");
@@ -124,12 +134,15 @@ int Conversation::Run() {
   Say("current       " + ToUtf8(current));
   Say("last sent     " + ToUtf8(last));
 
-  client_ = std::make_unique<client::QueueClient>(work, current, last);
-  if (!client_->ok()) {
-    std::cerr << "cannot open the queue's lists: " << client_->status().message() << "\n";
+  dovel_queue* client = nullptr;
+  const dovel_result opened =
+      dovel_queue_open(ToUtf8(work).c_str(), ToUtf8(current).c_str(), ToUtf8(last).c_str(), &client);
+  if (opened != DOVEL_OK) {
+    std::cerr << "cannot open the queue's lists: " << dovel_result_text(opened) << "\n";
     Must(queue_->UnloadQueue());
     return 1;
   }
+  client_.reset(client);
   std::uint32_t cookie = 0;
   Must(queue_->Advise([this](com::QueueEvent event) { OnEvent(event); }, cookie));
   Must(queue_->put_InactivityTimeout(kInactivitySeconds));
