@@ -41,7 +41,10 @@ endfunction()
 function(dovel_merge_static_closure archive root)
   set(closure "")
   dovel_static_closure(${root} closure)
-  set(script "OPEN $<TARGET_FILE:${archive}>\n")
+  # CREATE and ADDLIB are the part of the MRI language that both GNU ar and
+  # llvm-ar understand; the merged archive then replaces the built one.
+  set(merged ${CMAKE_CURRENT_BINARY_DIR}/${archive}-merged${CMAKE_STATIC_LIBRARY_SUFFIX})
+  set(script "CREATE ${merged}\nADDLIB $<TARGET_FILE:${archive}>\n")
   foreach(library IN LISTS closure)
     string(APPEND script "ADDLIB $<TARGET_FILE:${library}>\n")
     add_dependencies(${archive} ${library})
@@ -50,5 +53,6 @@ function(dovel_merge_static_closure archive root)
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${archive}.mri CONTENT "${script}")
   add_custom_command(TARGET ${archive} POST_BUILD
                      COMMAND sh -c "\"${CMAKE_AR}\" -M < ${CMAKE_CURRENT_BINARY_DIR}/${archive}.mri"
+                     COMMAND ${CMAKE_COMMAND} -E rename ${merged} $<TARGET_FILE:${archive}>
                      COMMENT "Merging the internal archives into ${archive}" VERBATIM)
 endfunction()

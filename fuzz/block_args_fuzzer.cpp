@@ -1,4 +1,4 @@
-// dovel-block's command line: whatever an administrator or a script types.
+// `dovel block`'s command line: whatever an administrator or a script types.
 //
 // Input: the arguments after the program's name, separated by NUL bytes.
 
@@ -9,7 +9,7 @@
 #include "fuzz_args.h"
 #include "fuzz_check.h"
 #include "platform/shared_memory/shared_memory.h"
-#include "tools/block/block_command.h"
+#include "tools/dovel/block_command.h"
 
 namespace {
 
@@ -28,21 +28,18 @@ int HexValue(char c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const dovel::fuzz::FuzzArgs args("dovel-block", data, size);
+  const dovel::fuzz::FuzzArgs args("block", data, size);
   const auto command = dovel::tools::ParseBlockCommand(args.argc(), args.argv());
   if (!command) return 0;
 
   constexpr char kDigits[] = "0123456789";
   using Kind = BlockCommand::Kind;
-  const int expected_argc = command->kind == Kind::kSweep                                   ? 2
-                            : command->kind == Kind::kRead || command->kind == Kind::kWrite ? 5
-                            : command->create                                               ? 4
-                                                                                            : 3;
+  const int expected_argc = command->kind == Kind::kRead || command->kind == Kind::kWrite ? 5 : command->create ? 4 : 3;
   DOVEL_FUZZ_CHECK(args.argc() == expected_argc);
-  constexpr const char* kWords[] = {"create", "open", "read", "write", "hold", "sweep"};
+  constexpr const char* kWords[] = {"create", "open", "read", "write", "hold"};
   DOVEL_FUZZ_CHECK(args[1] == kWords[static_cast<int>(command->kind)]);
   DOVEL_FUZZ_CHECK(command->create == (command->kind == Kind::kHold && args.argc() == 4));
-  if (command->kind != Kind::kSweep) DOVEL_FUZZ_CHECK(command->name == args[command->create ? 3 : 2]);
+  DOVEL_FUZZ_CHECK(command->name == args[command->create ? 3 : 2]);
 
   // Whatever a read or write touches lies inside the block, and the numbers
   // are the decimal digits as written.

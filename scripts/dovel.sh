@@ -14,9 +14,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libuv1-dev libsqlite3-dev python3-pytest)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libuv1-dev libsqlite3-dev
+  libcli11-dev nlohmann-json3-dev python3-pytest)
 windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools)
-fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev pkg-config libuv1-dev libsqlite3-dev)
+fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev pkg-config libuv1-dev libsqlite3-dev libcli11-dev
+  nlohmann-json3-dev)
 fuzzers=(message_read list_walk settings_number settings_init conversions text date block_args reg_args)
 
 install_packages() {

@@ -1,4 +1,5 @@
-// dovel-reg run as the administrator would, against a store of the test's own.
+// `dovel reg` run as the administrator would, against a store of the test's
+// own.
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "config/mod_globals.h"
 #include "platform/registry/registry_test_support.h"
@@ -47,8 +49,10 @@ CommandResult DovelReg(std::vector<std::string> args) {
     close(out[0]);
     close(err[0]);
     std::vector<char*> argv;
-    std::string program = DOVEL_REG_PROGRAM;
+    std::string program = DOVEL_PROGRAM;
+    std::string subcommand = "reg";
     argv.push_back(program.data());
+    argv.push_back(subcommand.data());
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
@@ -101,6 +105,11 @@ TEST_F(DovelRegTest, SetGetListAndDelete) {
   EXPECT_EQ(run.out, "Sub\\\nStandardPollRate\tREG_SZ\t250\n");
   run = DovelReg({"get", std::string(kComm) + "\\Sub", "Count"});
   EXPECT_EQ(run.out, "7\n");
+  const auto listed = nlohmann::json::parse(DovelReg({"list", "--json", kComm}).out);
+  EXPECT_EQ(listed["subkeys"], nlohmann::json::array({"Sub"}));
+  EXPECT_EQ(listed["values"][0], (nlohmann::json{{"name", "StandardPollRate"}, {"type", "REG_SZ"}, {"value", "250"}}));
+  const auto count = nlohmann::json::parse(DovelReg({"get", std::string(kComm) + "\\Sub", "Count", "--json"}).out);
+  EXPECT_EQ(count["value"], 7) << "a DWORD is a JSON number";
 
   EXPECT_EQ(DovelReg({"delete", kComm, "StandardPollRate"}).status, 0);
   run = DovelReg({"delete", kComm, "StandardPollRate"});
@@ -122,10 +131,10 @@ TEST_F(DovelRegTest, BadCommandsFailWithAReason) {
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("not a registry root"));
   run = DovelReg({"set", kComm, "x"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("usage"));
-  run = DovelReg({"frobnicate", kComm});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("Usage: dovel reg get"));
+  EXPECT_EQ(DovelReg({"frobnicate", kComm}).status, 2);
+  EXPECT_EQ(DovelReg({"--json", "set", kComm, "x", "1"}).status, 2) << "set takes no --json";
   run = DovelReg({"set", "HKLM\\Software\\\\Ostrel", "x", "1"});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("bad key path"));

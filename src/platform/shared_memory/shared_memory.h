@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/core/current.h"
 #include "platform/core/error_codes.h"
@@ -148,5 +150,19 @@ inline SharedMemory& CurrentSharedMemory() { return Current<SharedMemory>::Get()
 // (a crashed client, a killed server). Returns how many were removed. Blocks
 // that any live process still holds are never touched.
 int SweepStaleBlocks();
+
+// One of this user's blocks as ListBlocks saw it: its name, and whether some
+// live process held it at that instant (false: stale, the sweep would
+// remove it).
+struct ListedBlock {
+  std::string name;
+  bool live = false;
+};
+
+// This user's blocks by name, each looked at once. The look decides
+// liveness as the sweep does but never removes a block, nor holds one after
+// it returns. Empty on Windows, where a block goes with its last handle and
+// the system keeps no list of them.
+std::vector<ListedBlock> ListBlocks();
 
 }  // namespace dovel::platform

@@ -1,5 +1,5 @@
-// Blocks seen from a second process: the dovel-block tool, forked children
-// that are killed while holding, the sweep, and other users.
+// Blocks seen from a second process: `dovel block`, forked children that
+// are killed while holding, the sweep and the listing, and other users.
 
 #include <fcntl.h>
 #include <linux/audit.h>
@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -42,7 +43,7 @@ TEST_F(SharedMemoryWithTool, ReadsWhatThisProcessWrote) {
   const unsigned char bytes[] = {0xde, 0xad, 0x00, 0x7f};
   std::memcpy(view + 1020, bytes, sizeof bytes);
 
-  const ToolRun run = RunTool({"read", name, "1019", "5"});
+  const ToolRun run = RunTool({"block", "read", name, "1019", "5"});
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "00dead007f\n");
 }
@@ -53,7 +54,7 @@ TEST_F(SharedMemoryWithTool, WritesWhatThisProcessReads) {
   std::byte* view = Map(created.handle);
   ASSERT_NE(view, nullptr);
 
-  const ToolRun run = RunTool({"write", name, "10", "0102fF"});
+  const ToolRun run = RunTool({"block", "write", name, "10", "0102fF"});
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(view[10], std::byte{0x01});
   EXPECT_EQ(view[11], std::byte{0x02});
@@ -64,12 +65,12 @@ TEST_F(SharedMemoryWithTool, WritesWhatThisProcessReads) {
 TEST_F(SharedMemoryWithTool, CreateReports183ForABlockHeldHereAndDestroysItsOwn) {
   const std::string held = UniqueName("tool-held");
   ASSERT_EQ(Create(held).status, std::error_code());
-  const ToolRun existing = RunTool({"create", held});
+  const ToolRun existing = RunTool({"block", "create", held});
   EXPECT_EQ(existing.exit_code, 0) << existing.err;
   EXPECT_EQ(existing.out, "183\n");
 
   const std::string own = UniqueName("tool-own");
-  const ToolRun fresh = RunTool({"create", own});
+  const ToolRun fresh = RunTool({"block", "create", own});
   EXPECT_EQ(fresh.exit_code, 0) << fresh.err;
   EXPECT_EQ(fresh.out, "0\n");
   EXPECT_FALSE(BackingExists(own)) << "the tool closed the only handle";
@@ -89,7 +90,7 @@ TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleClo
   memory_.Unmap(view);
   memory_.Close(opened.handle);
   EXPECT_TRUE(BackingExists(name));
-  EXPECT_EQ(RunTool({"read", name, "0", "2"}).out, "ab00\n");
+  EXPECT_EQ(RunTool({"block", "read", name, "0", "2"}).out, "ab00\n");
 
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_FALSE(BackingExists(name));
@@ -97,15 +98,15 @@ TEST_F(SharedMemoryWithTool, BlockHeldByAnotherProcessLivesUntilItsLastHandleClo
 }
 
 TEST_F(SharedMemoryWithTool, ReportsFailuresAsWindowsCodes) {
-  const ToolRun missing = RunTool({"open", UniqueName("tool-missing")});
+  const ToolRun missing = RunTool({"block", "open", UniqueName("tool-missing")});
   EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(missing.err, "2\n");
-  const ToolRun hold_missing = RunTool({"hold", UniqueName("tool-missing")});
+  EXPECT_THAT(missing.err, StartsWith("2\ndovel: block "));
+  const ToolRun hold_missing = RunTool({"block", "hold", UniqueName("tool-missing")});
   EXPECT_EQ(hold_missing.exit_code, 1);
-  EXPECT_EQ(hold_missing.err, "2\n");
-  const ToolRun bad_name = RunTool({"create", ProcessToken() + "a/b"});
+  EXPECT_THAT(hold_missing.err, StartsWith("2\n"));
+  const ToolRun bad_name = RunTool({"block", "create", ProcessToken() + "a/b"});
   EXPECT_EQ(bad_name.exit_code, 1);
-  EXPECT_EQ(bad_name.err, "123\n");
+  EXPECT_THAT(bad_name.err, StartsWith("123\n"));
 
   const std::string name = UniqueName("tool-args");
   ASSERT_EQ(Create(name).status, std::error_code());
@@ -116,9 +117,12 @@ TEST_F(SharedMemoryWithTool, ReportsFailuresAsWindowsCodes) {
            {"write", name, "0", "abc"},
            {"write", name, "0", "zz"},
            {"frobnicate"},
+           {"read", name, "0"},
        }) {
-    const ToolRun run = RunTool(args);
-    EXPECT_EQ(run.exit_code, 1) << args[0];
+    std::vector<std::string> line{"block"};
+    line.insert(line.end(), args.begin(), args.end());
+    const ToolRun run = RunTool(line);
+    EXPECT_EQ(run.exit_code, 2) << args[0];
     EXPECT_THAT(run.err, StartsWith("87\n"));
   }
 }
@@ -159,7 +163,7 @@ TEST_F(SharedMemoryAfterACrash, SweepRemovesStaleBlocksAndNeverHeldOnes) {
   EXPECT_FALSE(BackingExists(stale));
   EXPECT_TRUE(BackingExists(held_here));
   EXPECT_TRUE(BackingExists(held_there));
-  EXPECT_EQ(RunTool({"read", held_here, "0", "1"}).out, "11\n");
+  EXPECT_EQ(RunTool({"block", "read", held_here, "0", "1"}).out, "11\n");
   EXPECT_EQ(Open(held_there).status, std::error_code());
   EXPECT_EQ(there.Release(), 0);
 }
@@ -173,6 +177,27 @@ TEST_F(SharedMemoryAfterACrash, ToolSweepRemovesStaleBlocks) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_GE(std::stoi(run.out), 1);
   EXPECT_FALSE(BackingExists(stale));
+}
+
+TEST_F(SharedMemoryAfterACrash, ListingTellsLiveFromStaleAndKeepsOrRemovesNothing) {
+  const StaleBlockLock lock;
+  const std::string stale = UniqueName("list-stale");
+  const std::string held_here = UniqueName("list-here");
+  const std::string held_there = UniqueName("list-there");
+  ASSERT_TRUE(LeaveStaleBlock(stale));
+  ASSERT_EQ(Create(held_here).status, std::error_code());
+  HeldByTool there(held_there, /*create=*/true);
+  ASSERT_EQ(there.status(), "0");
+
+  std::map<std::string, bool> seen;
+  for (const ListedBlock& block : ListBlocks()) {
+    if (block.name.starts_with(ProcessToken())) seen[block.name] = block.live;
+  }
+  EXPECT_EQ(seen, (std::map<std::string, bool>{{stale, false}, {held_here, true}, {held_there, true}}));
+  EXPECT_TRUE(BackingExists(stale)) << "the look removed a stale block";
+  EXPECT_EQ(Open(stale).status, SystemError::kFileNotFound) << "the look left the stale block held";
+  EXPECT_EQ(there.Release(), 0);
+  EXPECT_FALSE(BackingExists(held_there)) << "the look kept a hold on a live block";
 }
 
 constexpr uid_t kNobody = 65534;

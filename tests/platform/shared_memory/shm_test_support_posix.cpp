@@ -54,10 +54,11 @@ int WaitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Starts the tool with its stdin/stdout/stderr on the given descriptors.
+// Starts `dovel ARGS...` with its stdin/stdout/stderr on the given
+// descriptors.
 pid_t SpawnTool(const std::vector<std::string>& args, int in, int out, int err) {
   std::vector<char*> argv;
-  std::string tool = DOVEL_BLOCK_TOOL;
+  std::string tool = DOVEL_PROGRAM;
   argv.push_back(tool.data());
   std::vector<std::string> copies(args);
   for (std::string& arg : copies) argv.push_back(arg.data());
@@ -167,7 +168,7 @@ HeldByTool::HeldByTool(std::string_view name, bool create) {
     close(in[1]);
     return;
   }
-  std::vector<std::string> args{"hold"};
+  std::vector<std::string> args{"block", "hold"};
   if (create) args.emplace_back("--create");
   args.emplace_back(name);
   pid_ = SpawnTool(args, in[0], out[1], 2);

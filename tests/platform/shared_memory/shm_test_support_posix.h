@@ -1,7 +1,7 @@
 #pragma once
 
 // The POSIX side of the shared-memory tests: the /dev/shm layout, forked
-// children and the dovel-block tool as a second process.
+// children and the dovel command as a second process.
 
 #include <sys/types.h>
 
@@ -47,7 +47,7 @@ class ForkedChild {
 // A child's side of ForkedChild: writes `line` and a newline to `fd`.
 void Report(int fd, std::string_view line);
 
-// One run of the dovel-block tool.
+// One run of `dovel ARGS...` (`block read ...`, `sweep`, `blocks`).
 struct ToolRun {
   int exit_code = -1;
   std::string out;
@@ -55,7 +55,7 @@ struct ToolRun {
 };
 ToolRun RunTool(const std::vector<std::string>& args);
 
-// `dovel-block hold [--create] NAME` running in the background.
+// `dovel block hold [--create] NAME` running in the background.
 class HeldByTool {
  public:
   HeldByTool(std::string_view name, bool create);

@@ -1,4 +1,7 @@
-#include "tools/regedit/reg_command.h"
+#include "tools/dovel/reg_command.h"
+
+#include <algorithm>
+#include <vector>
 
 #include "platform/automation/text.h"
 
@@ -33,28 +36,39 @@ std::string ToStoreText(std::string_view utf8) {
 
 ParsedRegCommand ParseRegCommand(int argc, const char* const* argv) {
   ParsedRegCommand parsed;
-  if (argc < 3) return parsed;
-  const std::string_view command = argv[1];
+  if (argc < 2) return parsed;
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  constexpr std::string_view kJson = "--json";
+  const auto operation = std::find_if(args.begin(), args.end(), [&](std::string_view arg) { return arg != kJson; });
+  if (operation == args.end()) return parsed;
+  const std::string_view command = *operation;
+  const bool reading = command == "get" || command == "list";
+  if (reading) {
+    const auto flags = std::erase(args, kJson);
+    parsed.command.json = flags > 0;
+  }
   using Kind = RegCommand::Kind;
   // The command and its number of arguments first: a bad key path in a line
   // of the wrong length is a usage error.
+  // A --json before set or delete is left in place, and stands first.
+  if (args[0] != command) return parsed;
   Kind kind = Kind::kGet;
-  if (command == "get" && argc == 4) {
+  if (command == "get" && args.size() == 3) {
     kind = Kind::kGet;
-  } else if (command == "set" && argc == 5) {
+  } else if (command == "set" && args.size() == 4) {
     kind = Kind::kSet;
-  } else if (command == "list" && argc == 3) {
+  } else if (command == "list" && args.size() == 2) {
     kind = Kind::kList;
-  } else if (command == "delete" && argc == 4) {
+  } else if (command == "delete" && args.size() == 3) {
     kind = Kind::kDelete;
   } else {
     return parsed;
   }
-  if (!ParseKeyPath(argv[2], parsed)) return parsed;
+  if (!ParseKeyPath(args[1], parsed)) return parsed;
   parsed.error = ParsedRegCommand::Error::kNone;
   parsed.command.kind = kind;
-  if (kind != Kind::kList) parsed.command.name = ToStoreText(argv[3]);
-  if (kind == Kind::kSet) parsed.command.value = ToStoreText(argv[4]);
+  if (kind != Kind::kList) parsed.command.name = ToStoreText(args[2]);
+  if (kind == Kind::kSet) parsed.command.value = ToStoreText(args[3]);
   return parsed;
 }
 

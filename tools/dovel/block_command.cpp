@@ -1,4 +1,4 @@
-#include "tools/block/block_command.h"
+#include "tools/dovel/block_command.h"
 
 #include <charconv>
 #include <system_error>
@@ -65,7 +65,6 @@ std::optional<BlockCommand> ParseBlockCommand(int argc, const char* const* argv)
   if (command == "hold" && args.size() == 3 && args[1] == "--create") {
     return BlockCommand{Kind::kHold, args[2], 0, 0, {}, true};
   }
-  if (command == "sweep" && args.size() == 1) return BlockCommand{Kind::kSweep, {}, 0, 0, {}, false};
   return std::nullopt;
 }
 
