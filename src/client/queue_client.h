@@ -82,6 +82,11 @@ class QueueClient {
   // lets go of the one it replaces.
   [[nodiscard]] std::error_code MarkLastSent(const store::Identifier& guid);
 
+  // Lets go of posted messages no list needs any more, oldest first. Post,
+  // Take and MarkLastSent do it on the way; a holder that only posts now
+  // and then calls it to let go sooner.
+  void ReleaseDelivered();
+
   // The identifiers the client was opened with (the default for a list
   // left out).
   const store::Identifier& WorkQueueId() const { return work_queue_guid_; }
@@ -99,8 +104,6 @@ class QueueClient {
   // Links `guid` after the last message of the work queue; the caller holds
   // the list's lock.
   [[nodiscard]] std::error_code Append(const store::Identifier& guid);
-  // Lets go of posted messages no list needs any more, oldest first.
-  void ReleaseDelivered();
   // Whether the work queue starts with the oldest of our queued messages.
   bool StartsWithOurs() const;
   // Lets go of messages that still name the work queue but are not on
