@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "errorlog/log_directory.h"
 #include "platform/automation/conversions.h"
 #include "platform/automation/date.h"
 #include "platform/automation/text.h"
@@ -131,19 +132,6 @@ std::string TimeField(automation::Date time) {
   char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
   return text;
-}
-
-fs::path LogDirectory() {
-  const char* configured = std::getenv(kLogDirectoryVariable);
-  if (configured != nullptr && *configured != '\0') return fs::path(configured);
-#if defined(_WIN32)
-  // The machine-wide data folder; a component in a server nobody watches has
-  // no user folder worth writing to.
-  if (const char* data = std::getenv("ProgramData"); data != nullptr && *data != '\0') {
-    return fs::path(data) / kWindowsLogSubdirectory;
-  }
-#endif
-  return fs::path(kDefaultLogDirectory);
 }
 
 // Creates the directory and any missing parents, each 0755 whatever the

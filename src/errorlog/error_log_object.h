@@ -14,7 +14,8 @@ namespace dovel::errorlog {
 inline constexpr std::string_view kProgId = "ErrorObject.clsErrorObject";
 
 // Where the log files go unless DOVEL_LOG_DIR names another directory: on
-// Windows <ProgramData>\Dovel\Log, elsewhere /var/log/dovel.
+// Windows <ProgramData>\Dovel\Log; elsewhere /var/log/dovel for the
+// superuser and the user's state directory for anyone else (LogDirectory).
 inline constexpr std::string_view kDefaultLogDirectory = "/var/log/dovel";
 inline constexpr std::string_view kWindowsLogSubdirectory = "Dovel\\Log";
 inline constexpr const char* kLogDirectoryVariable = "DOVEL_LOG_DIR";
