@@ -89,7 +89,10 @@ case "${1:-}" in
   demo)
     install_packages "${packages[@]}"
     build default
-    exec ./build/default/tools/demo/dovel-demo
+    # Always a private session bus whose only service is this build's
+    # dovel-server: the bus starts it for the demonstration's queue object,
+    # nothing needs installing, and the desktop's own bus is left alone.
+    exec dbus-run-session --config-file=build/default/dbus/session.conf -- ./build/default/tools/demo/dovel-demo
     ;;
   test)
     case "${2:-all}" in

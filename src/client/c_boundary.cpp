@@ -117,6 +117,10 @@ const char* dovel_result_text(dovel_result result) {
     case DOVEL_NO_RESOURCES: return "out of memory, descriptors or shared memory";
     case DOVEL_WRONG_KIND: return "the block is not of the kind the call needs";
     case DOVEL_SYSTEM_ERROR: return "a failure of the system";
+    case DOVEL_NO_SERVER: return "no session bus or no Dovel server on it";
+    case DOVEL_NO_OBJECT: return "no queue object there";
+    case DOVEL_NOT_OWNER: return "the queue object belongs to another connection";
+    case DOVEL_BUS_ERROR: return "the bus or the server refused the call";
   }
   return "unknown result";
 }

@@ -1,5 +1,6 @@
-// dovel-demo: a live conversation through a queue object on the built-in
-// defaults. Started with --poster by itself as the second process.
+// dovel-demo: a live conversation through a queue object that dovel-server
+// holds on the session bus. Started with --poster by itself as the second
+// process.
 #include <iostream>
 #include <string>
 

@@ -92,7 +92,16 @@ typedef enum dovel_result {
    * was expected, or the other way round). */
   DOVEL_WRONG_KIND = 12,
   /* Any other failure of the system; dovel_last_system_code says which. */
-  DOVEL_SYSTEM_ERROR = 13
+  DOVEL_SYSTEM_ERROR = 13,
+  /* No session bus, or no server on it (dovel/server.h). */
+  DOVEL_NO_SERVER = 14,
+  /* No queue object at that path, or none holding that work queue. */
+  DOVEL_NO_OBJECT = 15,
+  /* The queue object belongs to another connection. */
+  DOVEL_NOT_OWNER = 16,
+  /* The bus or the server refused the call; dovel_server_last_error says
+   * why. */
+  DOVEL_BUS_ERROR = 17
 } dovel_result;
 
 /* A short English description of `result`; never NULL, static storage. */
