@@ -68,13 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      walk.error == dovel::SystemError::kInvalidName || walk.error == dovel::RuntimeError::kBrokenChain);
 
     // The head is never walked as a message, and no message twice: at most
-    // one entry per message block, each the identifier that block holds.
+    // one entry per message block, each the name of that block (the link
+    // that reached it, whatever the block holds at its start).
     DOVEL_FUZZ_CHECK(walk.messages.size() <= kMessages);
     DOVEL_FUZZ_CHECK(std::set<std::u16string>(walk.messages.begin(), walk.messages.end()).size() ==
                      walk.messages.size());
     for (const auto& guid : walk.messages) {
       bool held = false;
-      for (std::size_t i = 0; i < kMessages; ++i) held = held || stored(i, layout::kMessageGuid) == guid;
+      for (std::size_t i = 0; i < kMessages; ++i) {
+        held = held || dovel::fuzz::BlockIdentifier(static_cast<int>(i) + 1) == guid;
+      }
       DOVEL_FUZZ_CHECK(held);
     }
 
@@ -85,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!walk.error && !walk.messages.empty()) {
       bool closes = false;
       for (std::size_t i = 0; i < kMessages; ++i) {
-        closes = closes || (stored(i, layout::kMessageGuid) == walk.messages.back() &&
+        closes = closes || (dovel::fuzz::BlockIdentifier(static_cast<int>(i) + 1) == walk.messages.back() &&
                             stored(i, layout::kNextMsgGuid) == head_id);
       }
       DOVEL_FUZZ_CHECK(closes);

@@ -22,6 +22,10 @@ class Result(enum.IntEnum):
     NO_RESOURCES = 11
     WRONG_KIND = 12
     SYSTEM_ERROR = 13
+    NO_SERVER = 14
+    NO_OBJECT = 15
+    NOT_OWNER = 16
+    BUS_ERROR = 17
 
 
 def as_result(code):

@@ -184,6 +184,10 @@ std::error_code QueueClient::MarkLastSent(const store::Identifier& guid) {
 
 Result<std::size_t> QueueClient::Queued() const {
   if (const std::error_code unusable = Needs(work_queue_)) return {0, unusable};
+  // Under the lock, so a dispatch in another process cannot look like a
+  // broken chain halfway through the walk.
+  const store::ListLock lock(*work_queue_, kLockTimeoutMs);
+  if (!lock.held()) return {0, lock.status()};
   store::ListWalk walk = store::WalkList(*work_queue_);
   return {walk.messages.size(), walk.error};
 }

@@ -70,8 +70,8 @@ class QueueClient {
   // Take, giving the message's name instead.
   [[nodiscard]] Result<std::u16string> TakeCurrent();
 
-  // How many messages wait in the work queue; on a failure, how many were
-  // read before it.
+  // How many messages wait in the work queue, counted under its lock; on a
+  // failure, how many were read before it.
   [[nodiscard]] Result<std::size_t> Queued() const;
 
   // How many of the messages this client posted are still in the work

@@ -44,8 +44,8 @@ class DovelQueue : public ::testing::Test {
 };
 
 TEST_F(DovelQueue, PostedDispatchedAndTakenThePosterLeaves) {
-  platform::ChildProcess poster(DovelLine(
-      {"post", work_.id(), "hello", "--name", "greeting", "--current", current_.id(), "--wait", kWaitSeconds}));
+  platform::ChildProcess poster(DovelLine({"post", work_.id(), "hello", "--name", "greeting", "--current",
+                                           current_.id(), "--wait", kWaitSeconds, "--local"}));
   const std::string id = poster.ReadLine();
   ASSERT_EQ(id.size(), 38u) << id;
 
@@ -79,7 +79,8 @@ TEST_F(DovelQueue, PostedDispatchedAndTakenThePosterLeaves) {
 }
 
 TEST_F(DovelQueue, WithoutTheCurrentListThePosterLeavesAfterTheDispatchAndItsHold) {
-  platform::ChildProcess poster(DovelLine({"post", work_.id(), "x", "--auto", "--hold", "0", "--wait", kWaitSeconds}));
+  platform::ChildProcess poster(
+      DovelLine({"post", work_.id(), "x", "--auto", "--hold", "0", "--wait", kWaitSeconds, "--local"}));
   ASSERT_EQ(poster.ReadLine().size(), 38u);
   const auto queued = nlohmann::json::parse(RunDovel({"show", work_.id(), "--json"}).out);
   ASSERT_EQ(queued["messages"].size(), 1u);
@@ -90,7 +91,7 @@ TEST_F(DovelQueue, WithoutTheCurrentListThePosterLeavesAfterTheDispatchAndItsHol
 }
 
 TEST_F(DovelQueue, APosterWhoseMessageIsNeverDispatchedGivesUp) {
-  const DovelRun run = RunDovel({"post", work_.id(), "x", "--wait", "1"});
+  const DovelRun run = RunDovel({"post", work_.id(), "x", "--wait", "1", "--local"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.size(), 39u) << "the identifier was printed before the wait";
   EXPECT_THAT(run.err, HasSubstr("dovel: post: gave up after 1 s"));
