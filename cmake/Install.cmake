@@ -7,10 +7,14 @@
 #   <libdir>/libdovel-client.so.1.0.0, .so.1, .so
 #       (Windows: <bindir>/libdovel-client.dll, <libdir>/libdovel-client.dll.a)
 #   <libdir>/libdovel-client.a
-#   <includedir>/dovel/client.h
+#   <includedir>/dovel/client.h, and dovel/server.h when the library has the bus client
 #   <libdir>/cmake/Dovel/             find_package(Dovel): Dovel::client, Dovel::client_static
 #   <libdir>/pkgconfig/dovel-client.pc
 #   <bindir>/dovel, <datadir>/bash-completion/completions/dovel
+#   <bindir>/dovel-server, and what starts it on the session bus:
+#       <datadir>/dbus-1/services/org.dovel.Dovel.service
+#       <prefix>/lib/systemd/user/dovel.service
+#   <datadir>/dbus-1/interfaces/org.dovel.Dovel.xml
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -30,6 +34,11 @@ if(TARGET dovel_client_shared)
   install(EXPORT DovelTargets NAMESPACE Dovel:: DESTINATION ${DOVEL_PACKAGE_DIR})
   install(FILES ${PROJECT_SOURCE_DIR}/src/client/include/dovel/client.h
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dovel)
+  # The bus client's calls are in the library when it was built with them.
+  if(TARGET dovel_client_bus)
+    install(FILES ${PROJECT_SOURCE_DIR}/src/client/include/dovel/server.h
+            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dovel)
+  endif()
 
   configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/DovelConfig.cmake.in
                                 ${PROJECT_BINARY_DIR}/DovelConfig.cmake INSTALL_DESTINATION ${DOVEL_PACKAGE_DIR})
@@ -81,4 +90,20 @@ if(TARGET dovel)
   install(TARGETS dovel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/tools/dovel/dovel.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME dovel)
+endif()
+
+if(TARGET dovel-server)
+  install(TARGETS dovel-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/src/com/dbus/org.dovel.Dovel.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/interfaces)
+  # The bus starts the server from the service file; where a systemd user
+  # session runs the bus, systemd starts it from the unit instead. Both name
+  # the server where this configuration installs it.
+  set(DOVEL_INSTALL_TEMPLATES ${PROJECT_SOURCE_DIR}/src/com/dbus/install)
+  configure_file(${DOVEL_INSTALL_TEMPLATES}/org.dovel.Dovel.service.in
+                 ${PROJECT_BINARY_DIR}/dbus/installed/org.dovel.Dovel.service @ONLY)
+  configure_file(${DOVEL_INSTALL_TEMPLATES}/dovel.service.in ${PROJECT_BINARY_DIR}/dbus/installed/dovel.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/dbus/installed/org.dovel.Dovel.service
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/services)
+  install(FILES ${PROJECT_BINARY_DIR}/dbus/installed/dovel.service DESTINATION lib/systemd/user)
 endif()

@@ -16,6 +16,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libuv1-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev python3-pytest libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus)
+# The session bus, the Python bus client and gdbus, for the server's tests.
+packages+=(python3-dbus python3-gi libglib2.0-bin)
 windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev pkg-config libuv1-dev libsqlite3-dev libcli11-dev
   nlohmann-json3-dev)

@@ -31,6 +31,9 @@ Finding libdovel-client, first match wins:
 
 When none loads, importing dovel raises ImportError saying what was tried
 and how to point at the library.
+
+dovel.Server reaches the queue objects of dovel-server over the session bus
+(dovel.server; it needs python3-dbus and python3-gi, loaded on first use).
 """
 
 from ._blocks import BlockKind, ListSnapshot, Message, block_kind, read_list, read_message, sweep
@@ -44,9 +47,22 @@ from ._native import (
 )
 from ._queue import Queue, QueueList
 
+# The bus client loads python3-dbus and GLib only when it is first named.
+_SERVER_NAMES = ("EVENTS", "RemoteQueue", "RemoteTimer", "Server", "ServerError")
+
+
+def __getattr__(name):
+    if name in _SERVER_NAMES:
+        from . import server
+
+        return getattr(server, name)
+    raise AttributeError(f"module 'dovel' has no attribute {name!r}")
+
+
 __all__ = [
     "BlockKind",
     "DATA_MAX_BYTES",
+    "EVENTS",
     "Error",
     "ID_LENGTH",
     "LAYOUT_VERSION",
@@ -55,7 +71,11 @@ __all__ = [
     "NAME_MAX_UNITS",
     "Queue",
     "QueueList",
+    "RemoteQueue",
+    "RemoteTimer",
     "Result",
+    "Server",
+    "ServerError",
     "WALK_DEFAULT_MAX",
     "block_kind",
     "read_list",

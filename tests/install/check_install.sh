@@ -43,9 +43,10 @@ quiet() {
 
 # ---- what lands under the prefix --------------------------------------------
 quiet cmake --install "$build" --prefix "$prefix"
-allowed="^($libdir/libdovel-client\.(so(\.[0-9]+)*|a)|include/dovel/client\.h|$libdir/cmake/Dovel/Dovel[A-Za-z-]*\.cmake"
+allowed="^($libdir/libdovel-client\.(so(\.[0-9]+)*|a)|include/dovel/(client|server)\.h|$libdir/cmake/Dovel/Dovel[A-Za-z-]*\.cmake"
 allowed+="|$libdir/pkgconfig/dovel-client\.pc|bin/dovel|share/bash-completion/completions/dovel"
-allowed+="|lib/python3/dist-packages/dovel/[^/]+)$"
+allowed+="|lib/python3/dist-packages/dovel/[^/]+|bin/dovel-server|share/dbus-1/interfaces/org\.dovel\.Dovel\.xml"
+allowed+="|share/dbus-1/services/org\.dovel\.Dovel\.service|lib/systemd/user/dovel\.service)$"
 stray=$(find "$prefix" \( -type f -o -type l \) -printf '%P\n' | { grep -Ev "$allowed" || true; })
 [ -z "$stray" ] || fail "installed what is not for users:"$'\n'"$stray"
 for required in "$libdir/libdovel-client.so" "$libdir/libdovel-client.so.1" "$libdir/libdovel-client.a" \
@@ -53,6 +54,17 @@ for required in "$libdir/libdovel-client.so" "$libdir/libdovel-client.so.1" "$li
   "$libdir/pkgconfig/dovel-client.pc"; do
   [ -e "$prefix/$required" ] || fail "not installed: $required"
 done
+# The server comes with what starts it, and both starters name it.
+if [ -e "$prefix/bin/dovel-server" ]; then
+  for required in share/dbus-1/interfaces/org.dovel.Dovel.xml share/dbus-1/services/org.dovel.Dovel.service \
+    lib/systemd/user/dovel.service; do
+    [ -e "$prefix/$required" ] || fail "not installed: $required"
+  done
+  grep -qx 'Exec=/.*/bin/dovel-server' "$prefix/share/dbus-1/services/org.dovel.Dovel.service" ||
+    fail "the bus service file starts no dovel-server"
+  grep -qx 'ExecStart=/.*/bin/dovel-server' "$prefix/lib/systemd/user/dovel.service" ||
+    fail "the systemd unit starts no dovel-server"
+fi
 
 # ---- the consumers, built against the prefix only ---------------------------
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
@@ -111,4 +123,28 @@ exec 3<&-
 wait "$host_pid" || fail "the host ended with $?; it took:"$'\n'"$taken"
 host_pid=
 [ "$taken"$'\n' = "$expected" ] || fail "the host took"$'\n'"$taken"$'\n'"instead of"$'\n'"$expected"
-echo "installed tree, $consumers consumers: all messages taken"
+
+# ---- the installed server, started by a bus from the installed service file --
+# The file names the configured prefix; this tree was installed elsewhere, so
+# a copy points into it. The server ends with the bus session.
+started=
+if [ -e "$prefix/bin/dovel-server" ]; then
+  mkdir "$work/services"
+  sed "s#^Exec=.*#Exec=$prefix/bin/dovel-server#" "$prefix/share/dbus-1/services/org.dovel.Dovel.service" \
+    >"$work/services/org.dovel.Dovel.service"
+  cat >"$work/session.conf" <<EOF
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$work/services</servicedir>
+  <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy>
+</busconfig>
+EOF
+  created=$(DOVEL_LOG_DIR=$work/log timeout 60 dbus-run-session --config-file="$work/session.conf" -- \
+    gdbus call --session --dest org.dovel.Dovel --object-path /org/dovel/Dovel \
+    --method org.dovel.Dovel.Factory.Create 2>"$work/bus.log") || { cat "$work/bus.log" >&2; fail "no installed server"; }
+  [[ $created == "(objectpath '/org/dovel/Dovel/clsMsgQueue/1',)" ]] || fail "the installed server created $created"
+  started=", the bus started the installed server"
+fi
+echo "installed tree, $consumers consumers: all messages taken$started"
