@@ -121,14 +121,7 @@ Subcommand AddBlock(CLI::App& dovel) {
   app->footer(std::string("One low-level operation on a named block, for tests and diagnosis. A failure\n"
                           "prints the system's code alone on the first line of standard error.") +
               "\n\n" + kForms);
-  return {app, [app] {
-            const std::vector<std::string> remaining = app->remaining();
-            if (remaining.size() == 2 && (remaining[1] == "--help" || remaining[1] == "-h")) {
-              std::cout << app->help("dovel") << std::flush;
-              return kExitOk;
-            }
-            return Run(*app, remaining);
-          }};
+  return TakingItsOwnLine(app, Run);
 }
 
 }  // namespace dovel::tools

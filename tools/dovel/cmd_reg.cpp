@@ -264,15 +264,7 @@ Subcommand AddReg(CLI::App& dovel) {
                           "named by $DOVEL_REGISTRY, else /var/lib/dovel/registry.db). Key and value\n"
                           "names ignore case; text is stored as the server reads it.") +
               "\n\n" + kForms);
-  return {app, [app] {
-            const std::vector<std::string> remaining = app->remaining();
-            // `dovel reg get --help`: never a complete line, so no value is lost.
-            if (remaining.size() == 2 && (remaining[1] == "--help" || remaining[1] == "-h")) {
-              std::cout << app->help("dovel") << std::flush;
-              return kExitOk;
-            }
-            return Run(*app, remaining);
-          }};
+  return TakingItsOwnLine(app, Run);
 }
 
 }  // namespace dovel::tools

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -25,6 +27,11 @@ Subcommand AddWatch(CLI::App& dovel);
 Subcommand AddSweep(CLI::App& dovel);
 Subcommand AddReg(CLI::App& dovel);
 Subcommand AddBlock(CLI::App& dovel);
+
+// A subcommand that parses the rest of its line itself (`reg`, `block`):
+// `--help` alone after its first word prints its help; anything else goes
+// to `run` as typed.
+Subcommand TakingItsOwnLine(CLI::App* app, std::function<int(const CLI::App&, const std::vector<std::string>&)> run);
 
 // "dovel: REASON", then how `command` is used (its generated usage line, or
 // `forms` for a subcommand that parses its own line), on standard error;

@@ -1,6 +1,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -28,6 +30,19 @@ int UsageError(const CLI::App& command, std::string_view reason, std::string_vie
   }
   std::cerr << "Run '" << name << " --help' for more." << std::endl;
   return kExitUsage;
+}
+
+Subcommand TakingItsOwnLine(CLI::App* app, std::function<int(const CLI::App&, const std::vector<std::string>&)> run) {
+  return {app, [app, run = std::move(run)] {
+            const std::vector<std::string> remaining = app->remaining();
+            // `dovel reg get --help` is never a complete line, so no value
+            // that happens to read "--help" is lost.
+            if (remaining.size() == 2 && (remaining[1] == "--help" || remaining[1] == "-h")) {
+              std::cout << app->help("dovel") << std::flush;
+              return kExitOk;
+            }
+            return run(*app, remaining);
+          }};
 }
 
 }  // namespace dovel::tools

@@ -11,6 +11,9 @@
 #include <gmock/gmock.h>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "support/program_run_posix.h"
 
 namespace dovel::platform::shm_test {
 namespace {
@@ -21,17 +24,6 @@ void WriteAll(int fd, std::string_view text) {
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return;
     text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[512];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return text;
-    text.append(buffer, static_cast<std::size_t>(got));
   }
 }
 
@@ -136,27 +128,10 @@ void Report(int fd, std::string_view line) {
 }
 
 ToolRun RunTool(const std::vector<std::string>& args) {
-  int out[2];
-  int err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return {};
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return {};
-  }
-  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const pid_t pid = SpawnTool(args, null, out[1], err[1]);
-  close(null);
-  close(out[1]);
-  close(err[1]);
-  ToolRun run;
-  // The tool writes a line or two; the pipes hold that without a reader.
-  run.exit_code = pid > 0 ? WaitFor(pid) : -1;
-  run.out = ReadAll(out[0]);
-  run.err = ReadAll(err[0]);
-  close(out[0]);
-  close(err[0]);
-  return run;
+  std::vector<std::string> line{DOVEL_PROGRAM};
+  line.insert(line.end(), args.begin(), args.end());
+  testing::ProgramRun run = testing::RunProgram(line);
+  return {run.exit_code, std::move(run.out), std::move(run.err)};
 }
 
 HeldByTool::HeldByTool(std::string_view name, bool create) {
