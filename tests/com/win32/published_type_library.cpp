@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <span>
 #include <string>
 
@@ -132,6 +133,59 @@ void ExpectClass(ITypeLib* library) {
   EXPECT_TRUE(found_events);
 }
 
+// The flags each type of the library is published with, written from the
+// identity table: the class is creatable and no application object; the
+// default interface is dual, hidden, not extensible and
+// automation-compatible; the event interface dispatch-only, hidden and not
+// extensible. The timer interface is published like the default one.
+constexpr WORD kPublishedFlags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION |
+                                 TYPEFLAG_FCANCREATE | TYPEFLAG_FAPPOBJECT;
+
+struct ExpectedType {
+  std::string_view guid;
+  TYPEKIND kind;
+  WORD flags;  // of kPublishedFlags
+};
+
+constexpr WORD kDualInterfaceFlags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE |
+                                     TYPEFLAG_FOLEAUTOMATION;
+const ExpectedType kExpectedTypes[] = {
+    {published::kClassGuid, TKIND_COCLASS, TYPEFLAG_FCANCREATE},
+    {published::kInterfaceGuid, TKIND_DISPATCH, kDualInterfaceFlags},
+    {published::kEventInterfaceGuid, TKIND_DISPATCH, TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE},
+    {published::kTimerInterfaceGuid, TKIND_DISPATCH, kDualInterfaceFlags},
+};
+
+// Every type the library holds is one of the four, with its flags.
+void ExpectTypeFlags(ITypeLib* library) {
+  const UINT count = library->GetTypeInfoCount();
+  EXPECT_EQ(count, std::size(kExpectedTypes));
+  for (UINT i = 0; i < count; ++i) {
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(library->GetTypeInfo(i, info.put()), S_OK);
+    TypeAttributes attributes;
+    ASSERT_EQ(GetTypeAttributes(info.get(), attributes), S_OK);
+    const ExpectedType* expected = nullptr;
+    for (const ExpectedType& type : kExpectedTypes) {
+      if (attributes->guid == GuidOf(type.guid)) expected = &type;
+    }
+    ASSERT_NE(expected, nullptr) << "type " << i << " is none of the published ones";
+    SCOPED_TRACE(std::string(expected->guid));
+    EXPECT_EQ(attributes->typekind, expected->kind);
+    WORD flags = attributes->wTypeFlags;
+    // A dual interface is stored as two halves; automation compatibility is
+    // a flag of its vtable half.
+    if ((flags & TYPEFLAG_FDUAL) != 0) {
+      const ComPtr<ITypeInfo> half = VtableHalf(InfoOf(library, expected->guid));
+      ASSERT_TRUE(half);
+      TypeAttributes half_attributes;
+      ASSERT_EQ(GetTypeAttributes(half.get(), half_attributes), S_OK);
+      flags |= half_attributes->wTypeFlags;
+    }
+    EXPECT_EQ(flags & kPublishedFlags, expected->flags) << std::hex << flags;
+  }
+}
+
 }  // namespace
 
 GUID GuidOf(std::string_view text) {
@@ -160,6 +214,7 @@ void ExpectPublishedTypeLibrary(ITypeLib* library) {
   ExpectMembers(library, published::kTimerInterfaceGuid, published::kTimerMembers);
   ExpectEvents(library);
   ExpectClass(library);
+  ExpectTypeFlags(library);
 }
 
 }  // namespace dovel::testing
