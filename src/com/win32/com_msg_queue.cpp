@@ -4,7 +4,6 @@
 
 #include <system_error>
 
-#include "com/win32/com_queue_timer.h"
 #include "platform/automation/com_values_win32.h"
 #include "platform/com_server/server_lifetime.h"
 #include "platform/com_server/type_library.h"
@@ -43,33 +42,39 @@ STDMETHODIMP ComMsgQueue::put_Unattended(VARIANT_BOOL bVal) {
 
 STDMETHODIMP ComMsgQueue::InactivityComplete() { return ErrorNumber(queue_->InactivityComplete()); }
 
-HRESULT ComMsgQueue::GetTimer(TimerGetter getter, IDispatch** out) {
+HRESULT ComMsgQueue::GetTimer(TimerGetter getter, TimerSlot slot, IDispatch** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   std::shared_ptr<platform::Timer> timer;
   if (const std::error_code status = ((*queue_).*getter)(timer)) return ErrorNumber(status);
   // An inert object has no timers: success, and no object.
   if (timer == nullptr) return S_OK;
-  platform::win32::ComPtr<ComQueueTimer> object = ComQueueTimer::Create(std::move(timer));
-  if (!object) return E_OUTOFMEMORY;
-  *out = object.detach();
+  platform::win32::ComPtr<ComQueueTimer>& object = timers_[slot];
+  // An engine keeps its timers for its whole life; a different one would
+  // be a new timer, and gets a new object.
+  if (!object || !object->Wraps(*timer)) {
+    platform::win32::ComPtr<ComQueueTimer> made = ComQueueTimer::Create(std::move(timer));
+    if (!made) return E_OUTOFMEMORY;
+    object = std::move(made);
+  }
+  *out = object.Share().detach();
   return S_OK;
 }
 
 STDMETHODIMP ComMsgQueue::get_DiagRefreshTimer(IDispatch** varVal) {
-  return GetTimer(&clsMsgQueue::get_DiagRefreshTimer, varVal);
+  return GetTimer(&clsMsgQueue::get_DiagRefreshTimer, kDiagRefresh, varVal);
 }
 
 STDMETHODIMP ComMsgQueue::get_HeartbeatTimer(IDispatch** varVal) {
-  return GetTimer(&clsMsgQueue::get_HeartbeatTimer, varVal);
+  return GetTimer(&clsMsgQueue::get_HeartbeatTimer, kHeartbeat, varVal);
 }
 
 STDMETHODIMP ComMsgQueue::get_TimeoutTimer(IDispatch** varVal) {
-  return GetTimer(&clsMsgQueue::get_TimeoutTimer, varVal);
+  return GetTimer(&clsMsgQueue::get_TimeoutTimer, kTimeout, varVal);
 }
 
 STDMETHODIMP ComMsgQueue::get_WorkerTimer(IDispatch** varVal) {
-  return GetTimer(&clsMsgQueue::get_WorkerTimer, varVal);
+  return GetTimer(&clsMsgQueue::get_WorkerTimer, kWorker, varVal);
 }
 
 HRESULT ComMsgQueue::GetGuid(GuidGetter getter, BSTR* out) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <memory>
 
 #include "Dovel_h.h"
 #include "com/cls_msg_queue.h"
+#include "com/win32/com_queue_timer.h"
 #include "platform/com_server/com_object.h"
 #include "platform/com_server/connection_point.h"
 #include "platform/com_server/dual_dispatch.h"
@@ -19,6 +21,10 @@ namespace dovel::com::win32 {
 // UnloadQueue; a client that releases the object without unloading it leaves
 // the queue (timers, lists, events) running, and the server with it, until
 // the server process ends.
+//
+// Each timer property hands out one COM object per engine timer, made at the
+// first read and kept for the queue object's life: every read gives the same
+// object.
 class ComMsgQueue final
     : public platform::com_server::DualDispatch<
           platform::com_server::ComObject<ComMsgQueue, _clsMsgQueue, IConnectionPointContainer, IProvideClassInfo>,
@@ -61,10 +67,13 @@ class ComMsgQueue final
  private:
   using TimerGetter = std::error_code (clsMsgQueue::*)(std::shared_ptr<platform::Timer>&);
   using GuidGetter = std::error_code (clsMsgQueue::*)(std::u16string&);
-  [[nodiscard]] HRESULT GetTimer(TimerGetter getter, IDispatch** out);
+  // The four timers, by their place in timers_.
+  enum TimerSlot : std::size_t { kDiagRefresh, kHeartbeat, kTimeout, kWorker, kTimerSlots };
+  [[nodiscard]] HRESULT GetTimer(TimerGetter getter, TimerSlot slot, IDispatch** out);
   [[nodiscard]] HRESULT GetGuid(GuidGetter getter, BSTR* out);
 
   std::shared_ptr<clsMsgQueue> queue_;
+  std::array<platform::win32::ComPtr<ComQueueTimer>, kTimerSlots> timers_;
 };
 
 }  // namespace dovel::com::win32
