@@ -18,7 +18,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
   libcli11-dev nlohmann-json3-dev python3-pytest libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus)
 # The session bus, the Python bus client and gdbus, for the server's tests.
 packages+=(python3-dbus python3-gi libglib2.0-bin)
-windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools)
+windows_packages=(cmake ninja-build googletest mingw-w64 wine64 wine64-tools python3)
 fuzz_packages=(cmake ninja-build clang-14 libclang-rt-14-dev pkg-config libuv1-dev libsqlite3-dev libcli11-dev
   nlohmann-json3-dev)
 fuzzers=(message_read list_walk settings_number settings_init conversions text date block_args reg_args)

@@ -28,7 +28,16 @@ HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue) {
   CLSID clsid{};
   const HRESULT hr = CLSIDFromProgID(ToWide(com::kProgId).c_str(), &clsid);
   if (FAILED(hr)) return hr;
-  return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue, queue.put_void());
+  // A server on its way out refuses to activate: Windows says
+  // CO_E_SERVER_STOPPING, Wine loses the call (RPC_S_CALL_FAILED). A client
+  // asks again once that server is gone, and the next one starts.
+  HRESULT created = E_FAIL;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    created = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue, queue.put_void());
+    if (created != CO_E_SERVER_STOPPING && created != HRESULT_FROM_WIN32(RPC_S_CALL_FAILED)) return created;
+    Sleep(200);
+  }
+  return created;
 }
 
 STDMETHODIMP EventRecorder::QueryInterface(REFIID iid, void** out) {
