@@ -29,12 +29,17 @@ HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue) {
   const HRESULT hr = CLSIDFromProgID(ToWide(com::kProgId).c_str(), &clsid);
   if (FAILED(hr)) return hr;
   // A server on its way out refuses to activate: Windows says
-  // CO_E_SERVER_STOPPING, Wine loses the call (RPC_S_CALL_FAILED). A client
-  // asks again once that server is gone, and the next one starts.
+  // CO_E_SERVER_STOPPING; Wine loses the call (RPC_S_CALL_FAILED), finds its
+  // interfaces already gone (RPC_S_UNKNOWN_IF) or the server unreachable
+  // (RPC_S_SERVER_UNAVAILABLE). A client asks again once that server is gone,
+  // and the next one starts.
   HRESULT created = E_FAIL;
   for (int attempt = 0; attempt < 5; ++attempt) {
     created = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue, queue.put_void());
-    if (created != CO_E_SERVER_STOPPING && created != HRESULT_FROM_WIN32(RPC_S_CALL_FAILED)) return created;
+    if (created != CO_E_SERVER_STOPPING && created != HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) &&
+        created != HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) && created != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)) {
+      return created;
+    }
     Sleep(200);
   }
   return created;
