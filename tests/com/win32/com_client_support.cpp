@@ -34,7 +34,7 @@ HRESULT CreateQueue(ComPtr<_clsMsgQueue>& queue) {
   // (RPC_S_SERVER_UNAVAILABLE). A client asks again once that server is gone,
   // and the next one starts.
   HRESULT created = E_FAIL;
-  for (int attempt = 0; attempt < 5; ++attempt) {
+  for (int attempt = 0; attempt < 25; ++attempt) {
     created = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID__clsMsgQueue, queue.put_void());
     if (created != CO_E_SERVER_STOPPING && created != HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) &&
         created != HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) && created != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)) {
