@@ -104,6 +104,29 @@ TEST_F(ComServerClient, IdentifiersAreFixedForTheObjectsLifeAndAlikeOnEveryPath)
   EXPECT_EQ(WorkQueue(queue.get()), work);
 }
 
+// One COM object per engine timer: every read of a timer property gives it,
+// and each timer has its own.
+TEST_F(ComServerClient, EveryReadOfATimerGivesTheSameObject) {
+  using Getter = HRESULT (STDMETHODCALLTYPE _clsMsgQueue::*)(IDispatch**);
+  const ComPtr<_clsMsgQueue> queue = NewQueue();
+  ASSERT_TRUE(queue);
+  std::vector<ComPtr<IUnknown>> seen;  // held, so that no address is reused
+  for (const Getter getter : {&_clsMsgQueue::get_HeartbeatTimer, &_clsMsgQueue::get_WorkerTimer,
+                              &_clsMsgQueue::get_TimeoutTimer, &_clsMsgQueue::get_DiagRefreshTimer}) {
+    ComPtr<IDispatch> one, two;
+    ASSERT_EQ((queue.get()->*getter)(one.put()), S_OK);
+    ASSERT_EQ((queue.get()->*getter)(two.put()), S_OK);
+    ASSERT_TRUE(one && two);
+    ComPtr<IUnknown> first, second;
+    ASSERT_EQ(one->QueryInterface(IID_IUnknown, first.put_void()), S_OK);
+    ASSERT_EQ(two->QueryInterface(IID_IUnknown, second.put_void()), S_OK);
+    EXPECT_EQ(first.get(), second.get());
+    for (const ComPtr<IUnknown>& other : seen) EXPECT_NE(other.get(), first.get());
+    seen.push_back(std::move(first));
+  }
+  EXPECT_EQ(queue->UnloadQueue(), S_OK);
+}
+
 TEST_F(ComServerClient, TypeLibraryGivesEveryMemberItsFixedDispatchIdentifier) {
   ComPtr<_clsMsgQueue> queue = NewQueue();
   ASSERT_TRUE(queue);
